@@ -1,0 +1,7 @@
+#include "engine/DspState.h"
+
+namespace sn {
+
+constinit DspState Dsp;
+
+}  // namespace sn

@@ -1,0 +1,121 @@
+// DspState: the one process-wide record of engine state.
+//
+// It holds the two kernel objects, the filter states and delay lines the kernels
+// carry from chunk to chunk, the headphone convolution data, and the constants
+// derived from the sample rate and the settings.
+//
+// Threads: everything but the constants belongs to whichever thread holds the
+// engine input buffer (the player's thread for conversions, the DSP thread for
+// processing and resets; the hand-off serialises them). The constants are
+// computed aside by CalcStaticConstants on any thread and published as a whole:
+// the DSP thread latches the newest published set at the start of each chunk,
+// so a chunk sees either the whole old set or the whole new one.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+#include "config/Config.h"
+#include "engine/SNBuffer.h"
+#include "kernels/SNFn.h"
+
+struct kiss_fftr_state;
+
+namespace sn {
+
+// Everything CalcStaticConstants derives; all zero until the first call.
+struct DspConstants {
+  uint32_t SampleRate;
+  ButterworthCoeffs SteerHp1200;
+  ButterworthCoeffs SteerLp795;
+  ButterworthCoeffs LfeCrossoverHp;
+  ButterworthCoeffs SurroundHp100;
+  ButterworthCoeffs SurroundLp7000;
+  float CentreWeightFactor;
+  float CentreSpill;
+  uint32_t DelaySamplesMovie[6];
+  uint32_t DelaySamplesMusic[6];
+  uint32_t SurroundDelaySamplesMovie;
+  uint32_t SurroundDelaySamplesMusic;
+  float TrimGain[6];
+  float MasterGainLinear;
+};
+
+// Triple buffer of constant sets: writers fill a private slot and swap it in;
+// the one reader (the DSP thread) swaps the newest one out when it latches.
+// Writers are serialised among themselves; the reader never waits.
+class ConstantsExchange {
+ public:
+  template <class Fill>
+  void Publish(Fill&& fill) {
+    std::lock_guard<std::mutex> guard(writers_);
+    fill(slot_[back_]);
+    back_ = middle_.exchange(back_ | kFresh, std::memory_order_acq_rel) & kIndex;
+  }
+  const DspConstants& Latch() {
+    if (middle_.load(std::memory_order_acquire) & kFresh)
+      front_ = middle_.exchange(front_, std::memory_order_acq_rel) & kIndex;
+    return slot_[front_];
+  }
+  const DspConstants& Current() const { return slot_[front_]; }
+
+ private:
+  static constexpr uint32_t kIndex = 3;
+  static constexpr uint32_t kFresh = 4;
+  DspConstants slot_[3]{};
+  std::atomic<uint32_t> middle_{1};
+  uint32_t back_ = 2;   // writers' slot, under writers_
+  uint32_t front_ = 0;  // reader's slot
+  std::mutex writers_;
+};
+
+// The six work buffers of the active decoder, rebuilt for every chunk.
+struct DecoderBufferSet {
+  SNChunk HighBand;
+  SNChunk Complement;
+  SNBuffer<float> SteerLR1, SteerCS1;  // high band
+  SNBuffer<float> SteerLR2, SteerCS2;  // complement
+};
+
+inline constexpr uint32_t kHeadphoneBlock = 8192;
+inline constexpr uint32_t kHeadphoneFft = 16384;
+inline constexpr uint32_t kHeadphoneBins = 8193;
+
+struct DspState {
+  std::atomic<Config*> ActiveConfig{nullptr};
+  CSNFnx87 X87Kernels;
+  CSNFnSSE2 Sse2Kernels;
+  ConstantsExchange Constants;
+
+  // Filter states and delay lines, cleared by the engine reset.
+  BiquadState BassState;
+  BiquadState DecoderState[6];
+  BiquadState EncoderState[3];
+  DecoderBufferSet DecoderBuffers;
+  SNBuffer<float> DelayLines[6];
+
+  // Headphone rendering: built once per process, survives resets.
+  std::atomic<uint32_t> HeadphoneFill{0};
+  int32_t HeadphoneReady = 0;
+  int32_t GpuReady = 0;
+  SNBuffer<SNComplex> EarSpectraMusicL[5], EarSpectraMusicR[5];
+  SNBuffer<SNComplex> EarSpectraMovieL[5], EarSpectraMovieR[5];
+  SNBuffer<float> ChannelFifo[5];
+  SNBuffer<SNComplex> ChannelSpectrum[5];
+  SNBuffer<SNComplex> ProductL[5], ProductR[5];
+  SNBuffer<float> ConvOutL[5], ConvOutR[5];
+  SNBuffer<SNComplex> HeadphoneTail;  // left/right pairs
+  SNBuffer<SNComplex> HeadphoneOut;   // left/right pairs
+  kiss_fftr_state* FftForward = nullptr;
+  kiss_fftr_state* FftInverse = nullptr;
+
+  // The settings in use; never null once the host has set it.
+  const Config& Cfg() const { return *ActiveConfig.load(std::memory_order_relaxed); }
+  // The constant set of the current chunk (latched by ProcessChunk).
+  const DspConstants& K() const { return Constants.Current(); }
+};
+
+extern constinit DspState Dsp;
+
+}  // namespace sn

@@ -1,0 +1,7 @@
+#include "kernels/SNFn.h"
+
+namespace sn {
+
+CSNFn::~CSNFn() = default;
+
+}  // namespace sn

@@ -1,0 +1,10 @@
+// Not built yet: the chunk passes unchanged (the engine's rule for a mode
+// without a kernel).
+#include "kernels/SNFn.h"
+
+namespace sn {
+
+void CSNFnSSE2::DecodeActive(SNChunk&) {}
+void CSNFnSSE2::ComputeSteering(BiquadState&, BiquadState&, const SNChunk&, SNBuffer<float>&, SNBuffer<float>&) {}
+
+}  // namespace sn

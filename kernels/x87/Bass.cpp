@@ -1,0 +1,9 @@
+// Not built yet: the chunk passes unchanged (the engine's rule for a mode
+// without a kernel).
+#include "kernels/SNFn.h"
+
+namespace sn {
+
+void CSNFnx87::RedirectBass(const ButterworthCoeffs&, BiquadState&, SNChunk&) {}
+
+}  // namespace sn
