@@ -1,0 +1,2 @@
+// Placeholder until the host lands.
+#include "host/OutputModule.h"
