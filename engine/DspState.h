@@ -72,10 +72,10 @@ class ConstantsExchange {
 
 // The six work buffers of the active decoder, rebuilt for every chunk.
 struct DecoderBufferSet {
-  SNChunk HighBand;
-  SNChunk Complement;
-  SNBuffer<float> SteerLR1, SteerCS1;  // high band
-  SNBuffer<float> SteerLR2, SteerCS2;  // complement
+  SNChunk HighBand{};
+  SNChunk Complement{};
+  SNBuffer<float> SteerLR1{}, SteerCS1{};  // high band
+  SNBuffer<float> SteerLR2{}, SteerCS2{};  // complement
 };
 
 inline constexpr uint32_t kHeadphoneBlock = 8192;
@@ -84,29 +84,29 @@ inline constexpr uint32_t kHeadphoneBins = 8193;
 
 struct DspState {
   std::atomic<Config*> ActiveConfig{nullptr};
-  CSNFnx87 X87Kernels;
-  CSNFnSSE2 Sse2Kernels;
-  ConstantsExchange Constants;
+  CSNFnx87 X87Kernels{};
+  CSNFnSSE2 Sse2Kernels{};
+  ConstantsExchange Constants{};
 
   // Filter states and delay lines, cleared by the engine reset.
-  BiquadState BassState;
-  BiquadState DecoderState[6];
-  BiquadState EncoderState[3];
-  DecoderBufferSet DecoderBuffers;
-  SNBuffer<float> DelayLines[6];
+  BiquadState BassState{};
+  BiquadState DecoderState[6]{};
+  BiquadState EncoderState[3]{};
+  DecoderBufferSet DecoderBuffers{};
+  SNBuffer<float> DelayLines[6]{};
 
   // Headphone rendering: built once per process, survives resets.
   std::atomic<uint32_t> HeadphoneFill{0};
   int32_t HeadphoneReady = 0;
   int32_t GpuReady = 0;
-  SNBuffer<SNComplex> EarSpectraMusicL[5], EarSpectraMusicR[5];
-  SNBuffer<SNComplex> EarSpectraMovieL[5], EarSpectraMovieR[5];
-  SNBuffer<float> ChannelFifo[5];
-  SNBuffer<SNComplex> ChannelSpectrum[5];
-  SNBuffer<SNComplex> ProductL[5], ProductR[5];
-  SNBuffer<float> ConvOutL[5], ConvOutR[5];
-  SNBuffer<SNComplex> HeadphoneTail;  // left/right pairs
-  SNBuffer<SNComplex> HeadphoneOut;   // left/right pairs
+  SNBuffer<SNComplex> EarSpectraMusicL[5]{}, EarSpectraMusicR[5]{};
+  SNBuffer<SNComplex> EarSpectraMovieL[5]{}, EarSpectraMovieR[5]{};
+  SNBuffer<float> ChannelFifo[5]{};
+  SNBuffer<SNComplex> ChannelSpectrum[5]{};
+  SNBuffer<SNComplex> ProductL[5]{}, ProductR[5]{};
+  SNBuffer<float> ConvOutL[5]{}, ConvOutR[5]{};
+  SNBuffer<SNComplex> HeadphoneTail{};  // left/right pairs
+  SNBuffer<SNComplex> HeadphoneOut{};   // left/right pairs
   kiss_fftr_state* FftForward = nullptr;
   kiss_fftr_state* FftInverse = nullptr;
 

@@ -1,0 +1,46 @@
+// Loading, validating and unloading slave output modules.
+#include "host/Sonavel.h"
+
+namespace sn {
+
+const char16_t* CSonavel::LoadSlaveModule(const char16_t* path, platform::Module** module,
+                                          OutputModuleRecord** record, int noInit) {
+  *module = nullptr;
+  *record = nullptr;
+  platform::Module* m = platform::LoadModule(path);
+  if (!m) return kMsgSlaveOpen;
+  auto get = reinterpret_cast<GetOutModuleFn>(platform::FindExport(m, "winampGetOutModule"));
+  if (!get) {
+    platform::FreeModule(m);
+    return kMsgSlaveInvalid;
+  }
+  OutputModuleRecord* r = get();
+  // A record without the entries we forward to would crash at the first call.
+  if (!r || !r->Init || !r->Quit || !r->Open || !r->Close || !r->Write || !r->CanWrite || !r->IsPlaying ||
+      !r->Pause || !r->SetVolume || !r->SetPan || !r->Flush || !r->GetOutputTime || !r->GetWrittenTime) {
+    platform::FreeModule(m);
+    return kMsgSlaveInvalid;
+  }
+  if (r->id == kSonavelModuleId) {
+    platform::FreeModule(m);
+    return kMsgSlaveSelf;
+  }
+  if (!noInit) {
+    r->Init();
+    r->SetVolume(m_Volume.load(std::memory_order_relaxed));
+  }
+  *module = m;
+  *record = r;
+  return nullptr;
+}
+
+void CSonavel::UnloadSlaveModule(platform::Module** module, OutputModuleRecord** record, int noQuit) {
+  if (*module) {
+    if (!noQuit && *record && (*record)->Quit) (*record)->Quit();
+    platform::FreeModule(*module);
+  }
+  *record = nullptr;
+  *module = nullptr;
+}
+
+}  // namespace sn

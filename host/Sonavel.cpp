@@ -1,0 +1,211 @@
+#include "host/Sonavel.h"
+
+#include <climits>
+
+namespace sn {
+
+CSonavel Sonavel;
+
+CSonavel::CSonavel() {
+  m_Config = DefaultConfig();
+  m_SavedConfig = m_Config;
+  ResetDSP();
+  m_Input.Init();
+  m_Output16.Init();
+  m_Output24.Init();
+}
+
+CSonavel::~CSonavel() {
+  // A player that unloads us without Quit must not leave our threads running
+  // in unmapped code.
+  if (ThreadsRunning()) StopThreads();
+  if (!ThreadsRunning()) FreeBuffers();
+  Config* live = &m_Config;
+  Dsp.ActiveConfig.compare_exchange_strong(live, nullptr, std::memory_order_relaxed);
+}
+
+void CSonavel::FreeBuffers() {
+  m_Input.Release();
+  m_Output16.Release();
+  m_Output24.Release();
+}
+
+int CSonavel::Open(int sampleRate, int channels, int bits, int bufferMs, int prebufferMs) {
+  if (m_Reload.load(std::memory_order_relaxed)) {
+    // A slave still loaded from the last stream is replaced, not leaked.
+    platform::Module* old = m_SlaveModule.load(std::memory_order_relaxed);
+    OutputModuleRecord* oldRecord = m_SlaveRecord.load(std::memory_order_relaxed);
+    m_SlaveRecord.store(nullptr, std::memory_order_relaxed);
+    m_SlaveModule.store(nullptr, std::memory_order_relaxed);
+    UnloadSlaveModule(&old, &oldRecord, 0);
+
+    char16_t path[kSlavePathChars];
+    GetSlavePath(m_Config, path);
+    platform::Module* module = nullptr;
+    OutputModuleRecord* record = nullptr;
+    if (const char16_t* msg = LoadSlaveModule(path, &module, &record, 0)) {
+      platform::MessageBox(nullptr, msg, kErrorCaption);
+      return -1;
+    }
+    m_SlaveModule.store(module, std::memory_order_relaxed);
+    m_SlaveRecord.store(record, std::memory_order_relaxed);
+    m_Reload.store(0, std::memory_order_relaxed);
+  }
+  OutputModuleRecord* slave = Slave();
+  if (!slave) return -1;
+  if (channels != 1 && channels != 2 && channels != 5 && channels != 6) return -1;
+
+  m_SampleRate.store(static_cast<uint32_t>(sampleRate), std::memory_order_relaxed);
+  m_Channels.store(channels, std::memory_order_relaxed);
+  m_Bits.store(bits, std::memory_order_relaxed);
+  m_OutBits.store(CfgGet(m_Config.SlaveRes), std::memory_order_relaxed);
+
+  Dsp.ActiveConfig.store(&m_Config, std::memory_order_relaxed);
+  CSNFn::CalcStaticConstants(sampleRate > 0 ? static_cast<unsigned>(sampleRate) : 0u);
+
+  m_Open.store(1, std::memory_order_relaxed);
+  if (m_Events[kUpdateIcon]) Signal(kUpdateIcon);
+  m_BalloonShown.store(0, std::memory_order_relaxed);
+  if (m_Events[kDecoderInactiveCheck]) Signal(kDecoderInactiveCheck);
+
+  return slave->Open(sampleRate, 6, m_OutBits.load(std::memory_order_relaxed), bufferMs, prebufferMs);
+}
+
+void CSonavel::Close() {
+  // The buffers are only ours to free once no hand-off is outstanding.
+  if (SettleChunk()) FreeBuffers();
+  OutputModuleRecord* slave = Slave();
+  if (!slave) return;
+  slave->Close();
+  if (m_Pending != 0) SignalResetDSP();
+  if (m_Reload.load(std::memory_order_relaxed)) {
+    platform::Module* module = m_SlaveModule.load(std::memory_order_relaxed);
+    OutputModuleRecord* record = slave;
+    m_SlaveRecord.store(nullptr, std::memory_order_relaxed);
+    m_SlaveModule.store(nullptr, std::memory_order_relaxed);
+    UnloadSlaveModule(&module, &record, 0);
+  }
+  m_Open.store(0, std::memory_order_relaxed);
+  if (m_Events[kUpdateIcon]) Signal(kUpdateIcon);
+}
+
+namespace {
+
+// Bytes of one sample as the frame arithmetic counts them: formats narrower
+// than a byte cannot be converted and count one byte, so they become silence
+// instead of a division by zero.
+int BytesPerSample(int bits) { return bits >= 8 ? bits / 8 : 1; }
+
+}  // namespace
+
+int CSonavel::Write(char* buffer, int length) {
+  OutputModuleRecord* slave = Slave();
+  if (!slave) return 1;
+  if (length == 0) {
+    m_Pending = 0;
+    return slave->Write(buffer, 0);
+  }
+  const int channels = m_Channels.load(std::memory_order_relaxed);
+  const int bits = m_Bits.load(std::memory_order_relaxed);
+  if (length < 0 || !buffer || channels <= 0) return 1;
+  // A chunk whose hand-off timed out may still be in the DSP thread's hands.
+  if (!SettleChunk()) return 1;
+
+  const uint32_t frames = static_cast<uint32_t>((length / channels) / BytesPerSample(bits));
+  Dsp.ActiveConfig.store(&m_Config, std::memory_order_relaxed);
+  ConvertToInternal(channels, bits, reinterpret_cast<const uint8_t*>(buffer), frames, m_Input);
+
+  if (!m_DspThread) return 1;
+  const uint32_t target = ++m_ChunksRequested;
+  if (!Request(kProcessChunk, kChunkProcessed, m_ChunksDone, target)) return 1;
+
+  CSNFn& k = ActiveKernels();
+  const int outBits = m_OutBits.load(std::memory_order_relaxed);
+  const uint8_t* bytes = nullptr;
+  size_t total = 0;
+  int frameBytes = 0;
+  if (outBits == 16) {
+    k.ConvertToOutput16(m_Input, m_Output16);
+    bytes = m_Output16.data ? m_Output16.data->bytes : nullptr;
+    frameBytes = 12;
+    total = static_cast<size_t>(m_Output16.count) * 12;
+  } else if (outBits == 24) {
+    k.ConvertToOutput24(m_Input, m_Output24);
+    bytes = m_Output24.data ? m_Output24.data->bytes : nullptr;
+    frameBytes = 18;
+    total = static_cast<size_t>(m_Output24.count) * 18;
+  } else {
+    return 1;
+  }
+  if (total == 0 || !bytes) return 1;
+
+  const size_t piece = static_cast<size_t>(kMaxSlavePiece / frameBytes) * frameBytes;
+  for (size_t sent = 0; sent < total; sent += piece) {
+    const size_t n = total - sent < piece ? total - sent : piece;
+    slave->Write(reinterpret_cast<char*>(const_cast<uint8_t*>(bytes + sent)), static_cast<int>(n));
+  }
+  m_Pending = length;
+  return 0;
+}
+
+int CSonavel::CanWrite() {
+  OutputModuleRecord* slave = Slave();
+  if (!slave) return 0;
+  const uint32_t free = static_cast<uint32_t>(slave->CanWrite());
+  const int outBits = m_OutBits.load(std::memory_order_relaxed);
+  const int outBytes = outBits >= 8 ? outBits / 8 : 0;
+  if (outBytes == 0) return 0;
+  const uint64_t frames = (free / 6u) / static_cast<uint32_t>(outBytes);
+  const uint64_t bytes = frames * static_cast<uint64_t>(BytesPerSample(m_Bits.load(std::memory_order_relaxed))) *
+                         static_cast<uint64_t>(m_Channels.load(std::memory_order_relaxed));
+  return bytes > static_cast<uint64_t>(INT_MAX) ? INT_MAX : static_cast<int>(bytes);
+}
+
+int CSonavel::IsPlaying() {
+  OutputModuleRecord* s = Slave();
+  return s ? s->IsPlaying() : 0;
+}
+
+int CSonavel::Pause(int pause) {
+  OutputModuleRecord* s = Slave();
+  return s ? s->Pause(pause) : 0;
+}
+
+void CSonavel::SetVolume(int volume) {
+  m_Volume.store(volume, std::memory_order_relaxed);
+  if (OutputModuleRecord* s = Slave()) s->SetVolume(volume);
+}
+
+void CSonavel::SetPan(int pan) {
+  if (OutputModuleRecord* s = Slave()) s->SetPan(pan);
+}
+
+void CSonavel::Flush(int timeMs) {
+  OutputModuleRecord* s = Slave();
+  if (!s) return;
+  s->Flush(timeMs);
+  SignalResetDSP();
+}
+
+int CSonavel::GetOutputTime() {
+  OutputModuleRecord* s = Slave();
+  return s ? s->GetOutputTime() : 0;
+}
+
+int CSonavel::GetWrittenTime() {
+  OutputModuleRecord* s = Slave();
+  return s ? s->GetWrittenTime() : 0;
+}
+
+void CSonavel::ShowConfig() {
+  if (m_Events[kShowConfig]) Signal(kShowConfig);
+}
+
+void CSonavel::About(void* parent) {
+  platform::MessageBox(parent,
+                       u"Tamberlin Sonavel v1.00\n5.1 upmixing, matrix encoding and headphone rendering "
+                       u"for the player's output.",
+                       u"About Sonavel");
+}
+
+}  // namespace sn

@@ -1,0 +1,175 @@
+// The two threads of the plug-in and the hand-offs between them and the player.
+#include <chrono>
+#include <exception>
+
+#include "host/Sonavel.h"
+
+namespace sn {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+uint32_t MsLeft(Clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return left > 0 ? static_cast<uint32_t>(left) : 0;
+}
+
+// Reached only as a request waits: more than one thread may wait for the same
+// kind of acknowledgement (a seek and a mode change together).
+std::atomic<int32_t> g_ResetWaiters{0};
+
+}  // namespace
+
+const char16_t* CSonavel::Init() {
+  if (ThreadsRunning()) return nullptr;
+  for (auto& e : m_Events) {
+    if (!e) e = platform::CreateEvent();
+    if (!e) return kMsgInternalError;
+  }
+  GetConfig(m_Config);
+  Dsp.ActiveConfig.store(&m_Config, std::memory_order_relaxed);
+  m_UiThread = platform::CreateThread(&CSonavel::SonavelThread, this);
+  if (!m_UiThread) return kMsgInternalError;
+  m_DspThread = platform::CreateThread(&CSonavel::DecodeThread, this);
+  if (!m_DspThread) return kMsgInternalError;
+  return nullptr;
+}
+
+void CSonavel::StopThreads() {
+  // Each thread acknowledges as it ends; joining afterwards makes sure it has
+  // really left our code before anything is unloaded. Both waits are bounded.
+  if (m_DspThread) {
+    platform::SignalAndWait(m_Events[kDspQuit], m_Events[kDspQuitAck], kHandOffTimeoutMs);
+    if (platform::JoinThread(m_DspThread, kHandOffTimeoutMs)) {
+      platform::CloseThread(m_DspThread);
+      m_DspThread = nullptr;
+    }
+  }
+  if (m_UiThread) {
+    platform::SignalAndWait(m_Events[kUiQuit], m_Events[kUiQuitAck], kHandOffTimeoutMs);
+    if (platform::JoinThread(m_UiThread, kHandOffTimeoutMs)) {
+      platform::CloseThread(m_UiThread);
+      m_UiThread = nullptr;
+    }
+  }
+}
+
+void CSonavel::Quit() {
+  StopThreads();
+  const bool stopped = !ThreadsRunning();
+  if (stopped) {
+    platform::Module* module = m_SlaveModule.load(std::memory_order_relaxed);
+    OutputModuleRecord* record = m_SlaveRecord.load(std::memory_order_relaxed);
+    m_SlaveRecord.store(nullptr, std::memory_order_relaxed);
+    UnloadSlaveModule(&module, &record, 0);
+    m_SlaveModule.store(nullptr, std::memory_order_relaxed);
+    m_Reload.store(1, std::memory_order_relaxed);
+    FreeBuffers();
+    for (auto& e : m_Events) {
+      platform::DestroyEvent(e);
+      e = nullptr;
+    }
+    m_ChunksRequested = 0;
+    m_ChunksDone.store(0, std::memory_order_relaxed);
+    m_ResetsRequested.store(0, std::memory_order_relaxed);
+    m_ResetsDone.store(0, std::memory_order_relaxed);
+  }
+  // A thread that would not stop may still use the slave and the events: they
+  // are left alone rather than freed under it.
+  SaveConfig(m_Config);
+}
+
+bool CSonavel::Request(EventIndex request, EventIndex ack, std::atomic<uint32_t>& done, uint32_t target) {
+  if (!m_DspThread) return false;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kHandOffTimeoutMs);
+  auto reached = [&] { return static_cast<int32_t>(done.load(std::memory_order_acquire) - target) >= 0; };
+  uint32_t r = platform::SignalAndWait(m_Events[request], m_Events[ack], kHandOffTimeoutMs);
+  while (!reached() && r == 0) r = platform::WaitEvent(m_Events[ack], MsLeft(deadline));
+  return reached();
+}
+
+bool CSonavel::SettleChunk() {
+  if (m_ChunksDone.load(std::memory_order_acquire) == m_ChunksRequested) return true;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kHandOffTimeoutMs);
+  while (m_ChunksDone.load(std::memory_order_acquire) != m_ChunksRequested) {
+    if (platform::WaitEvent(m_Events[kChunkProcessed], MsLeft(deadline)) != 0) break;
+  }
+  return m_ChunksDone.load(std::memory_order_acquire) == m_ChunksRequested;
+}
+
+void CSonavel::SignalResetDSP() {
+  if (!m_DspThread) return;
+  const uint32_t target = m_ResetsRequested.fetch_add(1, std::memory_order_acq_rel) + 1;
+  g_ResetWaiters.fetch_add(1, std::memory_order_relaxed);
+  const bool ok = Request(kResetDsp, kResetDone, m_ResetsDone, target);
+  // Another requester may sleep on the same acknowledgement: pass it on.
+  if (g_ResetWaiters.fetch_sub(1, std::memory_order_relaxed) > 1 && ok) Signal(kResetDone);
+}
+
+uint32_t CSonavel::DecodeThread(void* arg) {
+  CSonavel& self = *static_cast<CSonavel*>(arg);
+  platform::Event* const* run = &self.m_Events[kDspQuit];
+  for (;;) {
+    const uint32_t why = platform::WaitAny(run, 4, platform::kInfinite);
+    if (why == 0) break;
+    try {
+      if (why == 2) {
+        Dsp.ActiveConfig.store(&self.m_Config, std::memory_order_relaxed);
+        self.ProcessChunk(self.m_Channels.load(std::memory_order_relaxed), self.m_Input);
+        self.m_ChunksDone.fetch_add(1, std::memory_order_release);
+        self.Signal(kChunkProcessed);
+      } else if (why == 3) {
+        const uint32_t asked = self.m_ResetsRequested.load(std::memory_order_acquire);
+        ResetDSP();
+        self.m_ResetsDone.store(asked, std::memory_order_release);
+        self.Signal(kResetDone);
+      } else if (why == platform::kWaitFailed) {
+        break;
+      }
+    } catch (...) {
+      // The engine reports nothing; a failure must not end the player.
+    }
+  }
+  try {
+    ResetDSP();
+  } catch (...) {
+  }
+  self.Signal(kDspQuitAck);
+  return 0;
+}
+
+uint32_t CSonavel::SonavelThread(void* arg) {
+  CSonavel& self = *static_cast<CSonavel*>(arg);
+  platform::Event* const* run = &self.m_Events[kUiQuit];
+  for (;;) {
+    const uint32_t why = platform::WaitAny(run, 5, platform::kInfinite);
+    if (why == 0 || why == platform::kWaitFailed) break;
+    try {
+      switch (why) {
+        case kShowConfig:
+          platform::MessageBox(nullptr,
+                               u"The settings window is not part of this build; settings are read from the "
+                               u"registry when the player starts.",
+                               u"Sonavel");
+          break;
+        case kUpdateIcon:
+          break;
+        case kDecoderInactiveCheck:
+          if (CfgGet(self.m_Config.ShowDecoderInactive) &&
+              self.m_BalloonShown.exchange(1, std::memory_order_relaxed) == 0) {
+            // The tray icon that shows the decoder-inactive tips belongs to the
+            // user interface; the flag keeps the check to once per stream.
+          }
+          break;
+        default:
+          break;
+      }
+    } catch (...) {
+    }
+  }
+  self.Signal(kUiQuitAck);
+  return 0;
+}
+
+}  // namespace sn
