@@ -28,6 +28,7 @@
 #endif
 
 #include "config/Config.h"
+#include "config/ConfigFields.h"
 #include "host/OutputModule.h"
 #include "platform/Platform.h"
 #include "platform/Registry.h"
@@ -54,48 +55,6 @@ void Usage(FILE* to) {
       "  --volume N           volume 0..255 (default 255)\n"
       "  --help               this text\n");
 }
-
-// Settings by their registry value name. "Slave Module" is the one string.
-struct Setting {
-  const char* name;
-  int32_t sn::Config::*field;
-};
-
-constexpr Setting kSettings[] = {
-    {"Mode", &sn::Config::Mode},
-    {"Master Gain", &sn::Config::MasterGain},
-    {"Surround Mode", &sn::Config::SurroundMode},
-    {"Centre Weight", &sn::Config::CentreWeight},
-    {"Surround Delay Music", &sn::Config::SurroundDelayMusic},
-    {"Surround Delay Movie", &sn::Config::SurroundDelayMovie},
-    {"Music Surround Shelf", &sn::Config::MusicSurroundShelf},
-    {"Headphones Mode", &sn::Config::HeadphonesMode},
-    {"Headphones Decode Music", &sn::Config::HeadphonesDecodeMusic},
-    {"Headphones Decode Movie", &sn::Config::HeadphonesDecodeMovie},
-    {"Delay L", &sn::Config::DelayL},
-    {"Delay R", &sn::Config::DelayR},
-    {"Delay C", &sn::Config::DelayC},
-    {"Delay Sub", &sn::Config::DelaySub},
-    {"Delay SL", &sn::Config::DelaySL},
-    {"Delay SR", &sn::Config::DelaySR},
-    {"Trim L", &sn::Config::TrimL},
-    {"Trim R", &sn::Config::TrimR},
-    {"Trim C", &sn::Config::TrimC},
-    {"Trim Sub", &sn::Config::TrimSub},
-    {"Trim SL", &sn::Config::TrimSL},
-    {"Trim SR", &sn::Config::TrimSR},
-    {"LFE Redir", &sn::Config::LFERedir},
-    {"LFE Invert", &sn::Config::LFEInvert},
-    {"LFE Cutoff", &sn::Config::LFECutoff},
-    {"SSE2 Enable", &sn::Config::SSE2Enable},
-    {"CUDA Enable", &sn::Config::CUDAEnable},
-    {"Slave Res", &sn::Config::SlaveRes},
-    {"Last Tab", &sn::Config::LastTab},
-    {"Show Icon", &sn::Config::ShowIcon},
-    {"Show Icon Playing", &sn::Config::ShowIconPlaying},
-    {"Show Decoder Inactive", &sn::Config::ShowDecoderInactive},
-};
-constexpr const char* kSlaveModuleName = "Slave Module";
 
 // Registry value names compare case-insensitively.
 bool SameName(std::string_view a, std::string_view b) {
@@ -252,13 +211,13 @@ void WriteSettings(const Options& o, const std::string& programDir) {
 
   std::string slave = programDir + "out_wave.so";
   for (const auto& [name, text] : o.sets) {
-    if (SameName(name, kSlaveModuleName)) {
+    if (SameName(name, sn::detail::kSlaveValue)) {
       slave = text;
       continue;
     }
-    const Setting* found = nullptr;
-    for (const Setting& s : kSettings)
-      if (SameName(name, s.name)) found = &s;
+    const sn::detail::FieldRule* found = nullptr;
+    for (const sn::detail::FieldRule& f : sn::detail::kFields)
+      if (SameName(name, f.name)) found = &f;
     if (!found) Fail(2, "unknown setting '" + name + "'");
     std::optional<int32_t> v = ParseDword(text);
     if (!v) Fail(2, "setting '" + name + "' needs a number (decimal or 0x hex), got '" + text + "'");
@@ -393,6 +352,10 @@ static int Run(int argc, char** argv) {
   if (info.channels <= 0 || info.samplerate <= 0) {
     sf_close(in);
     Fail(1, "cannot read " + o.input + ": no audio stream");
+  }
+  if (static_cast<int64_t>(o.block) * info.channels * (o.bits / 8) > (int64_t{1} << 30)) {
+    sf_close(in);
+    Fail(2, "--block " + std::to_string(o.block) + " is too large for " + std::to_string(info.channels) + " channels");
   }
 
   const std::string programDir = ProgramDir();
