@@ -22,6 +22,7 @@ namespace sn::platform {
 inline constexpr long kRegOk = 0;
 inline constexpr long kRegNotFound = 2;      // ERROR_FILE_NOT_FOUND
 inline constexpr long kRegAccessDenied = 5;  // ERROR_ACCESS_DENIED
+inline constexpr long kRegInvalidParameter = 87;  // ERROR_INVALID_PARAMETER
 inline constexpr long kRegMoreData = 234;    // ERROR_MORE_DATA
 
 enum class RegType : uint32_t { Sz = 1, Dword = 4 };
