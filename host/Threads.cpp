@@ -71,6 +71,7 @@ void CSonavel::Quit() {
       e = nullptr;
     }
     m_ChunksRequested = 0;
+    m_Pending = 0;
     m_ChunksDone.store(0, std::memory_order_relaxed);
     m_ResetsRequested.store(0, std::memory_order_relaxed);
     m_ResetsDone.store(0, std::memory_order_relaxed);

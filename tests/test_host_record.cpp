@@ -1,0 +1,348 @@
+// The host's contract through the exported record, driven like the player
+// drives it, with the recording slave behind it.
+#include <dlfcn.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <thread>
+
+#include "config/Config.h"
+#include "host/Sonavel.h"
+#include "platform/Platform.h"
+#include "support/HostHarness.h"
+
+namespace sn {
+namespace {
+
+using test::HostFixture;
+
+TEST_F(HostFixture, RecordCarriesVersionDescriptionAndId) {
+  EXPECT_EQ(rec_->version, 0x10);
+  EXPECT_STREQ(rec_->description, "Tamberlin Sonavel v1.00");
+  EXPECT_EQ(rec_->id, 6546551);
+  EXPECT_EQ(rec_->hMainWindow, nullptr);
+  for (void* entry : {(void*)rec_->Config, (void*)rec_->About, (void*)rec_->Init, (void*)rec_->Quit,
+                      (void*)rec_->Open, (void*)rec_->Close, (void*)rec_->Write, (void*)rec_->CanWrite,
+                      (void*)rec_->IsPlaying, (void*)rec_->Pause, (void*)rec_->SetVolume, (void*)rec_->SetPan,
+                      (void*)rec_->Flush, (void*)rec_->GetOutputTime, (void*)rec_->GetWrittenTime})
+    EXPECT_NE(entry, nullptr);
+}
+
+TEST_F(HostFixture, WithoutSlaveEveryEntryIsSafeAndAnswersZero) {
+  InitModule();
+  char block[64] = {};
+  EXPECT_EQ(rec_->IsPlaying(), 0);
+  EXPECT_EQ(rec_->Pause(1), 0);
+  EXPECT_EQ(rec_->GetOutputTime(), 0);
+  EXPECT_EQ(rec_->GetWrittenTime(), 0);
+  EXPECT_EQ(rec_->CanWrite(), 0);
+  EXPECT_EQ(rec_->Write(block, sizeof block), 1);
+  rec_->SetPan(10);
+  rec_->Flush(1000);
+  rec_->Close();
+  EXPECT_TRUE(slave_->calls.empty());
+}
+
+struct ChannelCase {
+  int channels;
+  bool accepted;
+};
+
+class HostOpenTest : public HostFixture, public ::testing::WithParamInterface<ChannelCase> {};
+
+TEST_P(HostOpenTest, AcceptsOnlyMonoStereoFiveAndSix) {
+  InitModule();
+  slave_->openResult = 37;
+  const int r = rec_->Open(44100, GetParam().channels, 16, 2000, 500);
+  if (GetParam().accepted) {
+    EXPECT_EQ(r, 37);
+    ASSERT_EQ(slave_->Count("Open"), 1);
+    EXPECT_EQ(slave_->open[0], 44100);
+    EXPECT_EQ(slave_->open[1], 6);
+    EXPECT_EQ(slave_->open[2], 16);
+    EXPECT_EQ(slave_->open[3], 2000);
+    EXPECT_EQ(slave_->open[4], 500);
+    EXPECT_TRUE(Sonavel.IsOpen());
+    EXPECT_EQ(Sonavel.GetSRate(), 44100u);
+    EXPECT_EQ(Sonavel.GetChannels(), GetParam().channels);
+  } else {
+    EXPECT_EQ(r, -1);
+    EXPECT_EQ(slave_->Count("Open"), 0);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Channels, HostOpenTest,
+                         ::testing::Values(ChannelCase{1, true}, ChannelCase{2, true}, ChannelCase{5, true},
+                                           ChannelCase{6, true}, ChannelCase{3, false}, ChannelCase{4, false},
+                                           ChannelCase{7, false}, ChannelCase{8, false}, ChannelCase{0, false}));
+
+TEST_F(HostFixture, OutputWidthIsFixedAtOpen) {
+  InitModule();
+  CfgSet(Sonavel.m_Config.SlaveRes, int32_t{24});
+  ASSERT_EQ(rec_->Open(48000, 2, 16, 1000, 0), 0);
+  EXPECT_EQ(slave_->open[2], 24);
+  CfgSet(Sonavel.m_Config.SlaveRes, int32_t{16});
+  auto pcm = Pcm16(100, 2, [](int, int) { return 1000; });
+  ASSERT_EQ(rec_->Write(pcm.data(), static_cast<int>(pcm.size())), 0);
+  EXPECT_EQ(slave_->data.size(), 100u * 18u);
+}
+
+struct WriteCase {
+  int slaveRes;
+  int bytes;
+  std::vector<int> pieces;
+};
+
+class HostWriteTest : public HostFixture, public ::testing::WithParamInterface<WriteCase> {};
+
+TEST_P(HostWriteTest, SplitsTheOutputIntoWholeFramePieces) {
+  InitModule();
+  CfgSet(Sonavel.m_Config.SlaveRes, int32_t{GetParam().slaveRes});
+  ASSERT_EQ(rec_->Open(44100, 2, 16, 2000, 500), 0);
+  std::vector<char> pcm(static_cast<size_t>(GetParam().bytes), 0);
+  EXPECT_EQ(rec_->Write(pcm.data(), GetParam().bytes), 0);
+  EXPECT_EQ(slave_->writeSizes, GetParam().pieces);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, HostWriteTest,
+    ::testing::Values(WriteCase{16, 4096, {8184, 4104}}, WriteCase{24, 4096, {8190, 8190, 2052}},
+                      // Trailing bytes of an incomplete frame are dropped.
+                      WriteCase{16, 4099, {8184, 4104}}, WriteCase{16, 4, {12}}, WriteCase{16, 2728, {8184}},
+                      WriteCase{16, 2732, {8184, 12}}));
+
+TEST_F(HostFixture, WriteCarriesStereoIntoFrontLanesAtTheInputScale) {
+  InitModule();
+  ASSERT_EQ(rec_->Open(48000, 2, 16, 2000, 500), 0);
+  auto pcm = Pcm16(576, 2, [](int f, int c) { return c == 0 ? 10000 + f : -20000 + 3 * f; });
+  ASSERT_EQ(rec_->Write(pcm.data(), static_cast<int>(pcm.size())), 0);
+  ASSERT_EQ(OutFrames(), 576);
+  for (int f = 0; f < 576; f += 5) {
+    EXPECT_NEAR(OutSample(f, 0), (10000 + f) * 0.707, 1.01) << f;
+    EXPECT_NEAR(OutSample(f, 1), (-20000 + 3 * f) * 0.707, 1.01) << f;
+    for (int c = 2; c < 6; ++c) EXPECT_EQ(OutSample(f, c), 0) << f << " " << c;
+  }
+}
+
+TEST_F(HostFixture, CanWriteCountsSourceBytesOfWholeOutputFrames) {
+  InitModule();
+  ASSERT_EQ(rec_->Open(44100, 2, 16, 2000, 500), 0);
+  slave_->canWriteBytes = 8192;
+  EXPECT_EQ(rec_->CanWrite(), 2728);
+  slave_->canWriteBytes = 11;
+  EXPECT_EQ(rec_->CanWrite(), 0);
+  slave_->canWriteBytes = -1;  // taken as unsigned: as much as an int can say
+  EXPECT_EQ(rec_->CanWrite(), 1431655764);
+}
+
+TEST_F(HostFixture, TransportEntriesAreForwarded) {
+  InitModule();
+  ASSERT_EQ(rec_->Open(44100, 2, 16, 2000, 500), 0);
+  slave_->pauseResult = 1;
+  slave_->isPlaying = 1;
+  slave_->outputTime = 1234;
+  slave_->writtenTime = 5678;
+  EXPECT_EQ(rec_->Pause(1), 1);
+  EXPECT_EQ(slave_->pauseArg, 1);
+  EXPECT_EQ(rec_->IsPlaying(), 1);
+  EXPECT_EQ(rec_->GetOutputTime(), 1234);
+  EXPECT_EQ(rec_->GetWrittenTime(), 5678);
+  rec_->SetPan(-50);
+  EXPECT_EQ(slave_->pan, -50);
+  rec_->SetVolume(99);
+  EXPECT_EQ(slave_->volume, 99);
+  rec_->Flush(3000);
+  EXPECT_EQ(slave_->flushTime, 3000);
+}
+
+TEST_F(HostFixture, NewSlaveGetsTheLastVolumeRightAfterInit) {
+  InitModule();
+  rec_->SetVolume(201);
+  ASSERT_EQ(rec_->Open(44100, 2, 16, 2000, 500), 0);
+  ASSERT_GE(slave_->calls.size(), 3u);
+  EXPECT_EQ(slave_->calls[0], "Init");
+  EXPECT_EQ(slave_->calls[1], "SetVolume");
+  EXPECT_EQ(slave_->volume, 201);
+  EXPECT_EQ(slave_->calls[2], "Open");
+}
+
+struct LoadFailure {
+  const char* file;  // in the bin dir; empty: a path that does not exist
+  const char* message;
+};
+
+class HostSlaveFailureTest : public HostFixture, public ::testing::WithParamInterface<LoadFailure> {};
+
+TEST_P(HostSlaveFailureTest, RefusesWithItsMessageAndRetriesAtTheNextOpen) {
+  InitModule();
+  const std::string bad = *GetParam().file ? test::BinDir() + "/" + GetParam().file : dir_ + "/missing.so";
+  SetSlavePath(Sonavel.m_Config, platform::FromUtf8(bad).c_str());
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(rec_->Open(44100, 2, 16, 2000, 500), -1);
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find(std::string("Sonavel Error: ") + GetParam().message), std::string::npos) << err;
+  EXPECT_EQ(Sonavel.Slave(), nullptr);
+  EXPECT_EQ(rec_->Write(nullptr, 0), 1);
+
+  // Nothing stays loaded, and the next Open tries again.
+  SetSlavePath(Sonavel.m_Config, platform::FromUtf8(slavePath_).c_str());
+  EXPECT_EQ(rec_->Open(44100, 2, 16, 2000, 500), 0);
+  EXPECT_EQ(slave_->Count("Init"), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Loader, HostSlaveFailureTest,
+    ::testing::Values(LoadFailure{"", "Slave module could not be opened."},
+                      LoadFailure{"no_export_slave.so", "Slave module is not a valid Winamp out module."},
+                      LoadFailure{"self_id_slave.so", "Cannot use Sonavel as a slave module."},
+                      LoadFailure{"out_sonavel.so", "Cannot use Sonavel as a slave module."}));
+
+TEST_F(HostFixture, BareSlaveNameIsFoundBesideTheModule) {
+  InitModule();
+  SetSlavePath(Sonavel.m_Config, u"rec_slave.so");
+  EXPECT_EQ(rec_->Open(44100, 2, 16, 2000, 500), 0);
+  EXPECT_EQ(slave_->Count("Open"), 1);
+}
+
+TEST_F(HostFixture, ANewSlaveReplacesThePlayingOneOnlyAfterClose) {
+  InitModule();
+  ASSERT_EQ(rec_->Open(44100, 2, 16, 2000, 500), 0);
+  Sonavel.FlagSlaveModuleReload();
+  std::vector<char> pcm(400, 0);
+  EXPECT_EQ(rec_->Write(pcm.data(), 400), 0);
+  EXPECT_EQ(slave_->Count("Quit"), 0);
+  rec_->Close();
+  EXPECT_EQ(slave_->Count("Quit"), 1);
+  EXPECT_EQ(Sonavel.Slave(), nullptr);
+  EXPECT_FALSE(Sonavel.IsOpen());
+  ASSERT_EQ(rec_->Open(44100, 2, 16, 2000, 500), 0);
+  EXPECT_EQ(slave_->Count("Init"), 2);
+}
+
+TEST_F(HostFixture, ReloadFlaggedAfterCloseQuitsTheOldSlaveBeforeLoading) {
+  InitModule();
+  ASSERT_EQ(rec_->Open(44100, 2, 16, 2000, 500), 0);
+  rec_->Close();
+  Sonavel.FlagSlaveModuleReload();
+  ASSERT_EQ(rec_->Open(44100, 2, 16, 2000, 500), 0);
+  EXPECT_EQ(slave_->Count("Quit"), 1);
+  EXPECT_EQ(slave_->Count("Init"), 2);
+}
+
+TEST_F(HostFixture, QuitWhileAStreamIsOpenStopsThreadsUnloadsAndStores) {
+  InitModule();
+  CfgSet(Sonavel.m_Config.MasterGain, int32_t{-4});
+  ASSERT_EQ(rec_->Open(44100, 2, 16, 2000, 500), 0);
+  std::vector<char> pcm(2304, 0);
+  EXPECT_EQ(rec_->Write(pcm.data(), 2304), 0);
+  rec_->Quit();
+  EXPECT_FALSE(Sonavel.ThreadsRunning());
+  EXPECT_EQ(slave_->Count("Quit"), 1);
+  EXPECT_EQ(Sonavel.Slave(), nullptr);
+  Config stored = DefaultConfig();
+  LoadConfig(stored);
+  EXPECT_EQ(stored.MasterGain, -4);
+  rec_ = nullptr;  // already quit
+}
+
+// A delay makes the engine's memory visible: after a reset the first output
+// frames are silent again instead of carrying the previous block.
+class HostResetTest : public HostFixture {
+ protected:
+  void PlayLoudThen(const std::function<void()>& between) {
+    InitModule();
+    CfgSet(Sonavel.m_Config.DelayL, int32_t{1});  // 48 frames at 48 kHz
+    ASSERT_EQ(rec_->Open(48000, 2, 16, 2000, 500), 0);
+    auto loud = Pcm16(576, 2, [](int, int) { return 20000; });
+    ASSERT_EQ(rec_->Write(loud.data(), static_cast<int>(loud.size())), 0);
+    between();
+    slave_->data.clear();
+    auto quiet = Pcm16(576, 2, [](int, int) { return 0; });
+    ASSERT_EQ(rec_->Write(quiet.data(), static_cast<int>(quiet.size())), 0);
+  }
+  bool HeardOldBlock() const {
+    for (int f = 0; f < 48; ++f)
+      if (OutSample(f, 0) != 0) return true;
+    return false;
+  }
+};
+
+TEST_F(HostResetTest, WithoutResetTheDelayCarriesTheLastBlock) {
+  PlayLoudThen([] {});
+  EXPECT_TRUE(HeardOldBlock());
+}
+
+TEST_F(HostResetTest, FlushResetsTheEngineBeforeReturning) {
+  PlayLoudThen([this] { rec_->Flush(0); });
+  EXPECT_FALSE(HeardOldBlock());
+  EXPECT_EQ(Sonavel.m_Config.DelayL, 1);
+}
+
+TEST_F(HostResetTest, CloseAfterAudioResets) {
+  PlayLoudThen([this] {
+    rec_->Close();
+    ASSERT_EQ(rec_->Open(48000, 2, 16, 2000, 500), 0);
+  });
+  EXPECT_FALSE(HeardOldBlock());
+}
+
+TEST_F(HostResetTest, EmptyWriteClearsPendingSoCloseDoesNotReset) {
+  PlayLoudThen([this] {
+    slave_->writeSizes.clear();
+    EXPECT_EQ(rec_->Write(nullptr, 0), 0);
+    EXPECT_EQ(slave_->writeSizes, std::vector<int>{0});
+    rec_->Close();
+    ASSERT_EQ(rec_->Open(48000, 2, 16, 2000, 500), 0);
+  });
+  EXPECT_TRUE(HeardOldBlock());
+}
+
+TEST_F(HostFixture, BalloonCheckFiresOncePerStream) {
+  InitModule();
+  ASSERT_EQ(rec_->Open(44100, 2, 16, 2000, 500), 0);
+  // The user-interface thread handles the check asynchronously; a reset round
+  // trip through the DSP thread gives it time without a sleep loop.
+  for (int i = 0; i < 200 && !Sonavel.BalloonShown(); ++i) Sonavel.SignalResetDSP();
+  EXPECT_TRUE(Sonavel.BalloonShown());
+  rec_->Close();
+  ASSERT_EQ(rec_->Open(44100, 2, 16, 2000, 500), 0);
+  // Open clears the flag before it asks for the check again.
+  for (int i = 0; i < 200 && !Sonavel.BalloonShown(); ++i) Sonavel.SignalResetDSP();
+  EXPECT_TRUE(Sonavel.BalloonShown());
+}
+
+// The player's thread writes while the user-interface thread changes settings,
+// recomputes the constants and resets the engine: every hand-off completes and
+// every block comes out whole.
+TEST_F(HostFixture, SettingsChangeLiveWhileAudioPlays) {
+  InitModule();
+  ASSERT_EQ(rec_->Open(48000, 2, 16, 2000, 500), 0);
+  std::atomic<bool> stop{false};
+  std::thread ui([&] {
+    int i = 0;
+    while (!stop.load()) {
+      CfgSet(Sonavel.m_Config.MasterGain, int32_t{(i % 13) - 6});
+      CfgSet(Sonavel.m_Config.DelayC, int32_t{i % 7});
+      CfgSet(Sonavel.m_Config.SSE2Enable, int32_t{i & 1});
+      CfgSet(Sonavel.m_Config.Mode, int32_t{(i / 3) % 2 ? kModeBypass : kModePassive});
+      CSNLib::CalcStaticConstants(Sonavel.GetSRate());
+      if (i % 5 == 0) Sonavel.SignalResetDSP();
+      ++i;
+    }
+  });
+  auto pcm = Pcm16(576, 2, [](int f, int c) { return (f * 37 + c * 1000) % 30000; });
+  int written = 0;
+  std::thread player([&] {
+    for (int b = 0; b < 300; ++b) written += rec_->Write(pcm.data(), static_cast<int>(pcm.size())) == 0;
+  });
+  player.join();
+  stop = true;
+  ui.join();
+  EXPECT_EQ(written, 300);
+  EXPECT_EQ(OutFrames(), 300 * 576);
+}
+
+}  // namespace
+}  // namespace sn
