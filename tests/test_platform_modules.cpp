@@ -37,7 +37,11 @@ TEST(PlatformModule, MissingModulesFailToLoad) {
 TEST(PlatformModule, BareNameFallsBackToTheSystemSearch) {
   Module* libc = LoadModule(u"libc.so.6");
   ASSERT_NE(libc, nullptr);
-  EXPECT_EQ(FindExport(libc, "strlen"), dlsym(RTLD_DEFAULT, "strlen"));
+  // The export comes from libc itself (a sanitizer may interpose the global one).
+  void* fn = FindExport(libc, "strlen");
+  Dl_info info{};
+  ASSERT_NE(dladdr(fn, &info), 0);
+  EXPECT_NE(std::string(info.dli_fname).find("libc.so.6"), std::string::npos) << info.dli_fname;
   EXPECT_EQ(FindExport(libc, "sn_no_such_export"), nullptr);
   EXPECT_EQ(FindExport(libc, nullptr), nullptr);
   FreeModule(libc);
@@ -68,13 +72,17 @@ TEST(PlatformModule, ModuleDirectoryNamesTheHoldingModule) {
   EXPECT_EQ(own, ExecutableDir());
   EXPECT_EQ(ModuleDirectory(reinterpret_cast<const void*>(&LoadModule)), own) << "the platform code is linked in";
 
+  Module* libc = LoadModule(u"libc.so.6");
+  ASSERT_NE(libc, nullptr);
+  const void* fn = FindExport(libc, "strlen");
   Dl_info info{};
-  ASSERT_NE(dladdr(reinterpret_cast<const void*>(&strlen), &info), 0);
-  const std::string libcDir = ModuleDirectory(reinterpret_cast<const void*>(&strlen));
+  ASSERT_NE(dladdr(fn, &info), 0);
+  const std::string libcDir = ModuleDirectory(fn);
   ASSERT_FALSE(libcDir.empty());
   EXPECT_EQ(libcDir.front(), '/');
-  EXPECT_EQ(libcDir.back(), '/');
+  EXPECT_EQ(libcDir, Dir(info.dli_fname));
   EXPECT_NE(libcDir, own);
+  FreeModule(libc);
 
   EXPECT_EQ(ModuleDirectory(nullptr), "");
 }
