@@ -55,13 +55,13 @@ struct Source<16> {
   static __m128i Load1(const uint8_t* p) { return _mm_cvtsi32_si128(pcm::Decode<16>(p)); }
 };
 
-// Four packed 3-byte samples (12 bytes) spread into the upper three bytes of
-// each 32-bit lane: sample k sits at byte 3k and must move to byte 4k + 1, a
-// whole-register shift by k + 1 bytes, after which a mask keeps its lane.
+// Packed 3-byte samples spread into the upper three bytes of each 32-bit lane:
+// sample k sits at byte 3k and must move to byte 4k + 1, a whole-register shift
+// by k + 1 bytes, after which a mask keeps its lane. Bytes past the samples
+// loaded are zero, so their lanes come out zero.
 template <>
 struct Source<24> {
-  static __m128i Load4(const uint8_t* p) {
-    const __m128i x = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), LoadLow32(p + 8));
+  static __m128i Spread(__m128i x) {
     constexpr int32_t kTop = static_cast<int32_t>(0xFFFFFF00u);
     const __m128i m0 = _mm_setr_epi32(kTop, 0, 0, 0);
     const __m128i m1 = _mm_setr_epi32(0, kTop, 0, 0);
@@ -70,7 +70,12 @@ struct Source<24> {
     return _mm_or_si128(_mm_or_si128(_mm_and_si128(_mm_slli_si128(x, 1), m0), _mm_and_si128(_mm_slli_si128(x, 2), m1)),
                         _mm_or_si128(_mm_and_si128(_mm_slli_si128(x, 3), m2), _mm_and_si128(_mm_slli_si128(x, 4), m3)));
   }
-  static __m128i Load2(const uint8_t* p) { return _mm_setr_epi32(pcm::Decode<24>(p), pcm::Decode<24>(p + 3), 0, 0); }
+  static __m128i Load4(const uint8_t* p) {  // 12 bytes
+    return Spread(_mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), LoadLow32(p + 8)));
+  }
+  static __m128i Load2(const uint8_t* p) {  // 6 bytes
+    return Spread(_mm_insert_epi16(LoadLow32(p), p[4] | (p[5] << 8), 2));
+  }
   static __m128i Load1(const uint8_t* p) { return _mm_cvtsi32_si128(pcm::Decode<24>(p)); }
 };
 
