@@ -55,23 +55,22 @@ struct Source<16> {
   static __m128i Load1(const uint8_t* p) { return _mm_cvtsi32_si128(pcm::Decode<16>(p)); }
 };
 
-// Packed 3-byte samples spread into the upper three bytes of each 32-bit lane:
-// sample k sits at byte 3k and must move to byte 4k + 1, a whole-register shift
-// by k + 1 bytes, after which a mask keeps its lane. Bytes past the samples
-// loaded are zero, so their lanes come out zero.
+// 3-byte samples, two per 64-bit half: each half holds its pair in its low six
+// bytes. A 64-bit shift by 8 puts the first sample in the upper three bytes of
+// the lower 32-bit lane, a shift by 16 the second in those of the upper lane;
+// two masks keep them.
 template <>
 struct Source<24> {
-  static __m128i Spread(__m128i x) {
-    constexpr int32_t kTop = static_cast<int32_t>(0xFFFFFF00u);
-    const __m128i m0 = _mm_setr_epi32(kTop, 0, 0, 0);
-    const __m128i m1 = _mm_setr_epi32(0, kTop, 0, 0);
-    const __m128i m2 = _mm_setr_epi32(0, 0, kTop, 0);
-    const __m128i m3 = _mm_setr_epi32(0, 0, 0, kTop);
-    return _mm_or_si128(_mm_or_si128(_mm_and_si128(_mm_slli_si128(x, 1), m0), _mm_and_si128(_mm_slli_si128(x, 2), m1)),
-                        _mm_or_si128(_mm_and_si128(_mm_slli_si128(x, 3), m2), _mm_and_si128(_mm_slli_si128(x, 4), m3)));
+  static __m128i Spread(__m128i pairs) {
+    const __m128i first = _mm_set1_epi64x(0x00000000FFFFFF00ll);
+    const __m128i second = _mm_set1_epi64x(static_cast<int64_t>(0xFFFFFF0000000000ull));
+    return _mm_or_si128(_mm_and_si128(_mm_slli_epi64(pairs, 8), first),
+                        _mm_and_si128(_mm_slli_epi64(pairs, 16), second));
   }
-  static __m128i Load4(const uint8_t* p) {  // 12 bytes
-    return Spread(_mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), LoadLow32(p + 8)));
+  static __m128i Load4(const uint8_t* p) {  // 12 bytes: 0..7, and 4..11 shifted down to 6..11
+    const __m128i lo = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+    const __m128i hi = _mm_srli_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + 4)), 16);
+    return Spread(_mm_unpacklo_epi64(lo, hi));
   }
   static __m128i Load2(const uint8_t* p) {  // 6 bytes
     return Spread(_mm_insert_epi16(LoadLow32(p), p[4] | (p[5] << 8), 2));
@@ -149,13 +148,15 @@ void ConvertMulti(const uint8_t* src, uint32_t frames, SNChunk& out) {
   constexpr size_t kBytes = Bits / 8;
   const __m128 scale = _mm_set1_ps(pcm::kScale<Bits>);
   const __m128 front = _mm_castsi128_ps(_mm_setr_epi32(-1, -1, -1, Channels == 6 ? -1 : 0));
+  const __m128 zero = _mm_setzero_ps();
   const uint32_t n = out.count;
   SNCHUNK_INTCHUNK* f = out.data;
   for (uint32_t i = 0; i < n; ++i) {
     const uint8_t* p = src + i * Channels * kBytes;
     const __m128 lo = _mm_mul_ps(_mm_cvtepi32_ps(Source<Bits>::Load4(p)), scale);
-    const __m128 hi = _mm_mul_ps(_mm_cvtepi32_ps(Source<Bits>::Load2(p + (Channels - 2) * kBytes)), scale);
-    StoreFrame(f[i], _mm_and_ps(lo, front), hi);
+    // The frame's last four samples, of which SL and SR are the upper two.
+    const __m128 last = _mm_mul_ps(_mm_cvtepi32_ps(Source<Bits>::Load4(p + (Channels - 4) * kBytes)), scale);
+    StoreFrame(f[i], _mm_and_ps(lo, front), _mm_movehl_ps(zero, last));
   }
 }
 

@@ -16,10 +16,12 @@ namespace {
 
 template <int32_t Full>
 inline int32_t TruncateAndClip(float x) {
-  const double y = static_cast<double>(x) * Full;
-  if (y >= Full - 1) return Full - 1;  // truncation gives Full - 1 or more exactly here
-  if (y <= -Full) return -Full;
-  if (y != y) return 0;
+  double y = static_cast<double>(x) * Full;
+  y = y == y ? y : 0.0;
+  // Clipping before truncating gives the same codes: truncation reaches Full - 1
+  // exactly when y does, and -Full exactly when y is at or below it.
+  y = y > Full - 1 ? Full - 1 : y;
+  y = y < -Full ? -Full : y;
   return static_cast<int32_t>(y);
 }
 
