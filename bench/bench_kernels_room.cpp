@@ -56,22 +56,8 @@ struct BackEndRef {
 };
 BackEndRef BackEnds(int i) { return i ? BackEndRef{"SSE2", Dsp.Sse2Kernels} : BackEndRef{"x87", Dsp.X87Kernels}; }
 
-using Conv = void (CSNFn::*)(const uint8_t*, uint32_t, SNChunk&);
-struct Format {
-  const char* name;
-  int channels;
-  int bits;
-  Conv conv;
-};
-const Format kFormats[] = {
-    {"Mono8", 1, 8, &CSNFn::ConvertMono8},       {"Mono16", 1, 16, &CSNFn::ConvertMono16},
-    {"Mono24", 1, 24, &CSNFn::ConvertMono24},    {"Mono32", 1, 32, &CSNFn::ConvertMono32},
-    {"Stereo8", 2, 8, &CSNFn::ConvertStereo8},   {"Stereo16", 2, 16, &CSNFn::ConvertStereo16},
-    {"Stereo24", 2, 24, &CSNFn::ConvertStereo24}, {"Stereo32", 2, 32, &CSNFn::ConvertStereo32},
-    {"Five16", 5, 16, &CSNFn::ConvertFive16},    {"Five24", 5, 24, &CSNFn::ConvertFive24},
-    {"Five32", 5, 32, &CSNFn::ConvertFive32},    {"Six16", 6, 16, &CSNFn::ConvertSix16},
-    {"Six24", 6, 24, &CSNFn::ConvertSix24},      {"Six32", 6, 32, &CSNFn::ConvertSix32},
-};
+using Format = InputFormat;
+constexpr auto& kFormats = kInputFormats;
 
 void Frames(benchmark::State& state, uint32_t n) {
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * n);
@@ -93,7 +79,7 @@ void Input(benchmark::State& state, int b, int f) {
   Chunk out(n);
   CSNFn& k = BackEnds(b).k;
   for (auto _ : state) {
-    (k.*fmt.conv)(src.data(), n, out.buf);
+    (k.*fmt.convert)(src.data(), n, out.buf);
     benchmark::DoNotOptimize(out.buf.data);
     benchmark::ClobberMemory();
   }

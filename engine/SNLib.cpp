@@ -26,30 +26,7 @@ void CSNLib::CalcStaticConstants(unsigned sampleRate) { CSNFn::CalcStaticConstan
 
 bool CSNLib::ConvertToInternal(int channels, int bits, const uint8_t* source, uint32_t frames, SNChunk& chunk) {
   CSNFn& k = ActiveKernels();
-  using Conv = void (CSNFn::*)(const uint8_t*, uint32_t, SNChunk&);
-  // Rows: 1, 2, 5, 6 channels; columns: 8, 16, 24, 32 bits.
-  static constexpr Conv kTable[4][4] = {
-      {&CSNFn::ConvertMono8, &CSNFn::ConvertMono16, &CSNFn::ConvertMono24, &CSNFn::ConvertMono32},
-      {&CSNFn::ConvertStereo8, &CSNFn::ConvertStereo16, &CSNFn::ConvertStereo24, &CSNFn::ConvertStereo32},
-      {nullptr, &CSNFn::ConvertFive16, &CSNFn::ConvertFive24, &CSNFn::ConvertFive32},
-      {nullptr, &CSNFn::ConvertSix16, &CSNFn::ConvertSix24, &CSNFn::ConvertSix32},
-  };
-  int row = -1, col = -1;
-  switch (channels) {
-    case 1: row = 0; break;
-    case 2: row = 1; break;
-    case 5: row = 2; break;
-    case 6: row = 3; break;
-    default: break;
-  }
-  switch (bits) {
-    case 8: col = 0; break;
-    case 16: col = 1; break;
-    case 24: col = 2; break;
-    case 32: col = 3; break;
-    default: break;
-  }
-  Conv conv = (row >= 0 && col >= 0) ? kTable[row][col] : nullptr;
+  const InputConversion conv = FindInputConversion(channels, bits);
   if (!conv || (!source && frames)) {
     k.ConvertSilence(frames, chunk);
     return false;

@@ -97,6 +97,30 @@ class CSNFn {
   static void CalcStaticConstants(unsigned sampleRate);
 };
 
+// The input conversion slots by source format. Every other format has none and
+// becomes silence (ConvertSilence).
+using InputConversion = void (CSNFn::*)(const uint8_t*, uint32_t, SNChunk&);
+struct InputFormat {
+  const char* name;
+  int channels;
+  int bits;
+  InputConversion convert;
+};
+inline constexpr InputFormat kInputFormats[] = {
+    {"Mono8", 1, 8, &CSNFn::ConvertMono8},        {"Mono16", 1, 16, &CSNFn::ConvertMono16},
+    {"Mono24", 1, 24, &CSNFn::ConvertMono24},     {"Mono32", 1, 32, &CSNFn::ConvertMono32},
+    {"Stereo8", 2, 8, &CSNFn::ConvertStereo8},    {"Stereo16", 2, 16, &CSNFn::ConvertStereo16},
+    {"Stereo24", 2, 24, &CSNFn::ConvertStereo24}, {"Stereo32", 2, 32, &CSNFn::ConvertStereo32},
+    {"Five16", 5, 16, &CSNFn::ConvertFive16},     {"Five24", 5, 24, &CSNFn::ConvertFive24},
+    {"Five32", 5, 32, &CSNFn::ConvertFive32},     {"Six16", 6, 16, &CSNFn::ConvertSix16},
+    {"Six24", 6, 24, &CSNFn::ConvertSix24},       {"Six32", 6, 32, &CSNFn::ConvertSix32},
+};
+inline InputConversion FindInputConversion(int channels, int bits) {
+  for (const InputFormat& f : kInputFormats)
+    if (f.channels == channels && f.bits == bits) return f.convert;
+  return nullptr;
+}
+
 // The shared delay stage: one routine for both back ends, bit-identical.
 void DelayChannelsShared(SNChunk& chunk, int allChannels);
 

@@ -17,24 +17,8 @@
 namespace sn::test {
 namespace {
 
-using Conv = void (CSNFn::*)(const uint8_t*, uint32_t, SNChunk&);
-
-struct Format {
-  const char* name;
-  int channels;
-  int bits;
-  Conv conv;
-};
-
-constexpr Format kFormats[] = {
-    {"Mono8", 1, 8, &CSNFn::ConvertMono8},       {"Mono16", 1, 16, &CSNFn::ConvertMono16},
-    {"Mono24", 1, 24, &CSNFn::ConvertMono24},    {"Mono32", 1, 32, &CSNFn::ConvertMono32},
-    {"Stereo8", 2, 8, &CSNFn::ConvertStereo8},   {"Stereo16", 2, 16, &CSNFn::ConvertStereo16},
-    {"Stereo24", 2, 24, &CSNFn::ConvertStereo24}, {"Stereo32", 2, 32, &CSNFn::ConvertStereo32},
-    {"Five16", 5, 16, &CSNFn::ConvertFive16},    {"Five24", 5, 24, &CSNFn::ConvertFive24},
-    {"Five32", 5, 32, &CSNFn::ConvertFive32},    {"Six16", 6, 16, &CSNFn::ConvertSix16},
-    {"Six24", 6, 24, &CSNFn::ConvertSix24},      {"Six32", 6, 32, &CSNFn::ConvertSix32},
-};
+using Format = InputFormat;
+constexpr auto& kFormats = kInputFormats;
 
 // Where each source channel lands, in source order.
 std::vector<int> LanesFor(int channels) {
@@ -94,7 +78,7 @@ TEST_F(ConvertTest, BothBackEndsMatchTheExactReferenceOnRandomBlocks) {
         OwnedChunk got(frames);
         FillLanes(got.buf, std::numeric_limits<float>::quiet_NaN());
         got.buf.position = 7;
-        (KernelsOf(b).*f.conv)(src.data(), frames, got.buf);
+        (KernelsOf(b).*f.convert)(src.data(), frames, got.buf);
         EXPECT_EQ(got.buf.position, 0);
         const uint32_t ulps = (b == BackEnd::Sse2 && f.bits == 32) ? 1 : 0;
         EXPECT_TRUE(LanesMatch(want.buf, got.buf, ulps));
@@ -135,7 +119,7 @@ TEST_F(ConvertTest, EdgeSamples) {
         SCOPED_TRACE(::testing::Message() << f.name << " " << NameOf(b) << " sample " << c.want);
         OwnedChunk got(kFrames);
         FillLanes(got.buf, std::numeric_limits<float>::quiet_NaN());
-        (KernelsOf(b).*f.conv)(src.data(), kFrames, got.buf);
+        (KernelsOf(b).*f.convert)(src.data(), kFrames, got.buf);
         const std::vector<int> lanes = LanesFor(f.channels);
         for (uint32_t i = 0; i < kFrames; ++i)
           for (int l = 0; l < 6; ++l) {
@@ -153,7 +137,7 @@ TEST_F(ConvertTest, EdgeSamples) {
 // their fourth and fifth samples in SL and SR.
 TEST_F(ConvertTest, PlacementPerChannelCount) {
   struct Case {
-    Conv conv;
+    InputConversion convert;
     int channels;
     std::vector<float> lanes;  // lanes 0..5 for source samples 1000, 2000, ... (16-bit)
   };
@@ -179,7 +163,7 @@ TEST_F(ConvertTest, PlacementPerChannelCount) {
       SCOPED_TRACE(::testing::Message() << c.channels << " channels, " << NameOf(b));
       OwnedChunk got(kFrames);
       FillLanes(got.buf, 99.0f);
-      (KernelsOf(b).*c.conv)(src.data(), kFrames, got.buf);
+      (KernelsOf(b).*c.convert)(src.data(), kFrames, got.buf);
       for (uint32_t i = 0; i < kFrames; ++i)
         for (int l = 0; l < 6; ++l) EXPECT_EQ(got[i].lane[l], c.lanes[l]) << "frame " << i << " lane " << l;
     }
@@ -243,7 +227,7 @@ TEST_F(ConvertTest, ConvertToInternalDispatchesAndSilencesTheRest) {
       constexpr uint32_t kFrames = 11;
       const std::vector<uint8_t> src = RandomBytes(rng, kFrames * 6 * 4);
       OwnedChunk direct, routed;
-      (k.*f.conv)(src.data(), kFrames, direct.buf);
+      (k.*f.convert)(src.data(), kFrames, direct.buf);
       EXPECT_TRUE(lib.ConvertToInternal(f.channels, f.bits, src.data(), kFrames, routed.buf)) << f.name;
       EXPECT_TRUE(LanesMatch(direct.buf, routed.buf)) << f.name;
     }
