@@ -306,6 +306,7 @@ struct PrimitiveCase {
   ChunkOp op;
   double tolerance;
 };
+void PrintTo(const PrimitiveCase& c, std::ostream* os) { *os << c.name; }
 
 void RunMono(CSNFn& k, SNChunk& c) {
   static SNBuffer<float> v{};

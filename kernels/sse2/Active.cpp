@@ -42,7 +42,7 @@ inline __m128 SteeringValue(__m128 strong, __m128 weak) {
 }
 
 // Raw steering values of four frames.
-inline void RawSteering(const SNCHUNK_INTCHUNK* f, __m128& x, __m128& y) {
+SN_GROUP_INLINE void RawSteering(const SNCHUNK_INTCHUNK* f, __m128& x, __m128& y) {
   const __m128 f01 = _mm_unpacklo_ps(_mm_load_ps(f[0].lane), _mm_load_ps(f[1].lane));  // l0 l1 r0 r1
   const __m128 f23 = _mm_unpacklo_ps(_mm_load_ps(f[2].lane), _mm_load_ps(f[3].lane));  // l2 l3 r2 r3
   const __m128 l = _mm_movelh_ps(f01, f23);
@@ -88,18 +88,33 @@ class SmootherPair {
     return y;
   }
 
-  // Smooths the first `count` (1..4) of four (x, y) values in place.
-  void Run(__m128& x, __m128& y, int count) {
+  // Smooths four (x, y) value pairs in place.
+  void Run(__m128& x, __m128& y) {
     const __m128 lo = _mm_unpacklo_ps(x, y);  // x0 y0 x1 y1
     const __m128 hi = _mm_unpackhi_ps(x, y);  // x2 y2 x3 y3
-    const __m128d in[4] = {_mm_cvtps_pd(lo), _mm_cvtps_pd(_mm_movehl_ps(lo, lo)), _mm_cvtps_pd(hi),
-                           _mm_cvtps_pd(_mm_movehl_ps(hi, hi))};
-    __m128 out[4];
-    for (int j = 0; j < 4; ++j) out[j] = j < count ? _mm_cvtpd_ps(Step(in[j])) : _mm_cvtpd_ps(in[j]);
-    const __m128 a = _mm_movelh_ps(out[0], out[1]);  // x0 y0 x1 y1
-    const __m128 b = _mm_movelh_ps(out[2], out[3]);
-    x = _mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0));
-    y = _mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1));
+    const __m128 y0 = _mm_cvtpd_ps(Step(_mm_cvtps_pd(lo)));  // in frame order
+    const __m128 y1 = _mm_cvtpd_ps(Step(_mm_cvtps_pd(_mm_movehl_ps(lo, lo))));
+    const __m128 y2 = _mm_cvtpd_ps(Step(_mm_cvtps_pd(hi)));
+    const __m128 y3 = _mm_cvtpd_ps(Step(_mm_cvtps_pd(_mm_movehl_ps(hi, hi))));
+    const __m128 out01 = _mm_movelh_ps(y0, y1);
+    const __m128 out23 = _mm_movelh_ps(y2, y3);
+    x = _mm_shuffle_ps(out01, out23, _MM_SHUFFLE(2, 0, 2, 0));
+    y = _mm_shuffle_ps(out01, out23, _MM_SHUFFLE(3, 1, 3, 1));
+  }
+
+  // Smooths the first `count` (below 4) of four pairs; the others stay raw.
+  void RunPartial(__m128& x, __m128& y, uint32_t count) {
+    alignas(16) float xs[4], ys[4];
+    _mm_store_ps(xs, x);
+    _mm_store_ps(ys, y);
+    for (uint32_t j = 0; j < count; ++j) {
+      alignas(16) double out[2];
+      _mm_store_pd(out, Step(_mm_set_pd(ys[j], xs[j])));
+      xs[j] = static_cast<float>(out[0]);
+      ys[j] = static_cast<float>(out[1]);
+    }
+    x = _mm_load_ps(xs);
+    y = _mm_load_ps(ys);
   }
 
  private:
@@ -111,32 +126,52 @@ class SmootherPair {
 };
 
 // Gains of a pair from its smoothed value v: (v > 0 ? e : 1, v < 0 ? e : 1)
-// with e = exp(-0.839 |v|).
+// with e = exp(-0.839 |v|). As 0 <= e <= 1 (VecExp of an argument <= 0 never
+// exceeds 1), each choice is max(e, 1 where the other side dominates or v = 0).
 inline void Gains(__m128 v, __m128& pos, __m128& neg) {
   const __m128 one = _mm_set1_ps(1.0f);
   const __m128 zero = _mm_setzero_ps();
   const __m128 e = VecExp(_mm_mul_ps(_mm_set1_ps(-steer::kSlope), Abs(v)));
-  const __m128 gt = _mm_cmpgt_ps(v, zero);
-  const __m128 lt = _mm_cmplt_ps(v, zero);
-  pos = _mm_or_ps(_mm_and_ps(gt, e), _mm_andnot_ps(gt, one));
-  neg = _mm_or_ps(_mm_and_ps(lt, e), _mm_andnot_ps(lt, one));
+  pos = _mm_max_ps(e, _mm_and_ps(_mm_cmple_ps(v, zero), one));
+  neg = _mm_max_ps(e, _mm_and_ps(_mm_cmpge_ps(v, zero), one));
 }
 
 struct GainSet {
   __m128 gL, gR, gC, gS;
 };
 
-inline __m128 Coefficient(const steer::MatrixRow& m, const GainSet& g) {
-  __m128 c = _mm_add_ps(_mm_set1_ps(m.k), _mm_mul_ps(_mm_set1_ps(m.gL), g.gL));
-  c = _mm_add_ps(c, _mm_mul_ps(_mm_set1_ps(m.gR), g.gR));
-  c = _mm_add_ps(c, _mm_mul_ps(_mm_set1_ps(m.gC), g.gC));
-  return _mm_add_ps(c, _mm_mul_ps(_mm_set1_ps(m.gS), g.gS));
+// The table is left/right symmetric, so its rows come in mirrored pairs: the
+// mirror of a row has the same constant and centre/surround terms, with the
+// gL and gR entries exchanged (the surround pairs also change sign). A pair
+// shares its constant-and-centre/surround part:
+//   base = (k + aC gC) + aS gS,  first = (base + aL gL) + aR gR,
+//   mirror = (base + aR gL) + aL gR.
+// Against the table's term order this only moves float roundings.
+constexpr bool IsMirror(const steer::MatrixRow& a, const steer::MatrixRow& b, float sign) {
+  return b.k == sign * a.k && b.gL == sign * a.gR && b.gR == sign * a.gL && b.gC == sign * a.gC &&
+         b.gS == sign * a.gS;
 }
 
-// The mixed rows L(r) and R(l) have only centre and surround terms; the terms
-// left out are exact zeros, so this is the same value as the full form.
-inline __m128 CrossCoefficient(const steer::MatrixRow& m, const GainSet& g) {
-  return _mm_add_ps(_mm_mul_ps(_mm_set1_ps(m.gC), g.gC), _mm_mul_ps(_mm_set1_ps(m.gS), g.gS));
+// A table row broadcast to four lanes, built once per chunk.
+struct RowVec {
+  __m128 k, gL, gR, gC, gS;
+};
+
+struct MatrixVec {
+  RowVec row[5][2];
+  MatrixVec() {
+    for (int o = 0; o < 5; ++o)
+      for (int i = 0; i < 2; ++i) {
+        const steer::MatrixRow& m = steer::kMatrix[o][i];
+        row[o][i] = {_mm_set1_ps(m.k), _mm_set1_ps(m.gL), _mm_set1_ps(m.gR), _mm_set1_ps(m.gC), _mm_set1_ps(m.gS)};
+      }
+  }
+};
+
+inline void MirroredPair(const RowVec& m, const GainSet& g, __m128& first, __m128& mirror) {
+  const __m128 base = _mm_add_ps(_mm_add_ps(m.k, _mm_mul_ps(m.gC, g.gC)), _mm_mul_ps(m.gS, g.gS));
+  first = _mm_add_ps(_mm_add_ps(base, _mm_mul_ps(m.gL, g.gL)), _mm_mul_ps(m.gR, g.gR));
+  mirror = _mm_add_ps(_mm_add_ps(base, _mm_mul_ps(m.gR, g.gL)), _mm_mul_ps(m.gL, g.gR));
 }
 
 inline __m128 Output(__m128 l, __m128 r, __m128 kl, __m128 kr) {
@@ -149,7 +184,7 @@ struct Centre {
 };
 
 // The steered matrix on four frames, in place.
-inline void DecodeGroup(SNCHUNK_INTCHUNK* f, __m128 x, __m128 y, const Centre& centre) {
+SN_GROUP_INLINE void DecodeGroup(SNCHUNK_INTCHUNK* f, __m128 x, __m128 y, const MatrixVec& mv, const Centre& centre) {
   GainSet g;
   Gains(x, g.gL, g.gR);
   Gains(y, g.gC, g.gS);
@@ -159,13 +194,23 @@ inline void DecodeGroup(SNCHUNK_INTCHUNK* f, __m128 x, __m128 y, const Centre& c
   _MM_TRANSPOSE4_PS(l, r, c, lfe);  // lane 2 (c) is not an input
 
   using steer::kMatrix;
-  static_assert(kMatrix[0][1].k == 0 && kMatrix[0][1].gL == 0 && kMatrix[0][1].gR == 0);
-  static_assert(kMatrix[1][0].k == 0 && kMatrix[1][0].gL == 0 && kMatrix[1][0].gR == 0);
-  __m128 oL = Output(l, r, Coefficient(kMatrix[0][0], g), CrossCoefficient(kMatrix[0][1], g));
-  __m128 oR = Output(l, r, CrossCoefficient(kMatrix[1][0], g), Coefficient(kMatrix[1][1], g));
-  __m128 oC = Output(l, r, Coefficient(kMatrix[2][0], g), Coefficient(kMatrix[2][1], g));
-  const __m128 oSL = Output(l, r, Coefficient(kMatrix[3][0], g), Coefficient(kMatrix[3][1], g));
-  const __m128 oSR = Output(l, r, Coefficient(kMatrix[4][0], g), Coefficient(kMatrix[4][1], g));
+  // L(l)/R(r), C(l)/C(r), SL(l)/-SR(r) and SL(r)/-SR(l) are mirrored pairs; the
+  // cross terms L(r) and R(l) are one row with centre/surround terms only.
+  static_assert(IsMirror(kMatrix[0][0], kMatrix[1][1], 1.0f) && IsMirror(kMatrix[2][0], kMatrix[2][1], 1.0f));
+  static_assert(IsMirror(kMatrix[3][0], kMatrix[4][1], -1.0f) && IsMirror(kMatrix[3][1], kMatrix[4][0], -1.0f));
+  static_assert(IsMirror(kMatrix[0][1], kMatrix[1][0], 1.0f) && kMatrix[0][1].k == 0 && kMatrix[0][1].gL == 0 &&
+                kMatrix[0][1].gR == 0);
+  __m128 kLl, kRr, kCl, kCr, kSLl, nSRr, kSLr, nSRl;
+  MirroredPair(mv.row[0][0], g, kLl, kRr);
+  MirroredPair(mv.row[2][0], g, kCl, kCr);
+  MirroredPair(mv.row[3][0], g, kSLl, nSRr);
+  MirroredPair(mv.row[3][1], g, kSLr, nSRl);
+  const __m128 cross = _mm_add_ps(_mm_mul_ps(mv.row[0][1].gC, g.gC), _mm_mul_ps(mv.row[0][1].gS, g.gS));
+  __m128 oL = Output(l, r, kLl, cross);
+  __m128 oR = Output(l, r, cross, kRr);
+  __m128 oC = Output(l, r, kCl, kCr);
+  const __m128 oSL = Output(l, r, kSLl, kSLr);
+  const __m128 oSR = _mm_sub_ps(_mm_setzero_ps(), Output(l, r, nSRl, nSRr));
   if (centre.music) {
     const __m128 moved = _mm_mul_ps(centre.spill, oC);
     oL = _mm_add_ps(oL, moved);
@@ -199,7 +244,7 @@ void CSNFnSSE2::ComputeSteering(BiquadState& lrState, BiquadState& csState, cons
   for (; i + 4 <= n; i += 4) {
     __m128 x, y;
     RawSteering(chunk.data + i, x, y);
-    smoother.Run(x, y, 4);
+    smoother.Run(x, y);
     _mm_store_ps(steerLR.data + i, x);
     _mm_store_ps(steerCS.data + i, y);
   }
@@ -208,7 +253,7 @@ void CSNFnSSE2::ComputeSteering(BiquadState& lrState, BiquadState& csState, cons
     std::memcpy(static_cast<void*>(g.f), chunk.data + i, (n - i) * sizeof(SNCHUNK_INTCHUNK));
     __m128 x, y;
     RawSteering(g.f, x, y);
-    smoother.Run(x, y, static_cast<int>(n - i));
+    smoother.RunPartial(x, y, n - i);
     _mm_store_ps(steerLR.data + i, x);  // into the vectors' slack past n
     _mm_store_ps(steerCS.data + i, y);
   }
@@ -228,8 +273,9 @@ void CSNFnSSE2::DecodeActive(SNChunk& chunk) {
                       _mm_set1_ps(kc.CentreSpill)};
   const float* lr = buf.SteerLR1.data;
   const float* cs = buf.SteerCS1.data;
+  const MatrixVec matrix;
   sse2::ForEachGroup(chunk, [&](SNCHUNK_INTCHUNK* f, uint32_t first) {
-    DecodeGroup(f, _mm_load_ps(lr + first), _mm_load_ps(cs + first), centre);
+    DecodeGroup(f, _mm_load_ps(lr + first), _mm_load_ps(cs + first), matrix, centre);
   });
 
   if (CfgGet(cfg.MusicSurroundShelf)) CSNFnSSE2::FilterSurround(kc.SurroundLp7000, Dsp.DecoderState[0], chunk);

@@ -60,16 +60,22 @@ inline CSNFn& Backend(int which) {
   return which ? static_cast<CSNFn&>(Dsp.Sse2Kernels) : static_cast<CSNFn&>(Dsp.X87Kernels);
 }
 
+// A test's reshaping of each random chunk (the n-th of the stream), applied
+// before both back ends see it, e.g. to give a decoder something to steer by.
+using ShapeFn = void (*)(OwnedChunk& chunk, uint32_t n);
+
 // op(kernels, chunk) keeps its filter state in the engine state (a test of a
 // single filter borrows one of the engine's blocks).
 template <class Op>
-double CompareBackends(uint32_t seed, Op&& op, int rounds = 2, float amplitude = 0.707f) {
+double CompareBackends(uint32_t seed, Op&& op, int rounds = 2, float amplitude = 0.707f, ShapeFn shape = nullptr) {
   std::mt19937 rng(seed);
   FilterStates states[2] = {FilterStates::Capture(), FilterStates::Capture()};
   double worst = 0.0;
+  uint32_t index = 0;
   for (int round = 0; round < rounds; ++round)
     for (uint32_t n : kOddLengths) {
-      const OwnedChunk source = RandomChunk(rng, n, amplitude);
+      OwnedChunk source = RandomChunk(rng, n, amplitude);
+      if (shape) shape(source, index++);
       OwnedChunk out[2] = {source, source};
       for (int b = 0; b < 2; ++b) {
         states[b].Restore();
@@ -87,13 +93,15 @@ struct AlternationResult {
 };
 
 template <class Op>
-AlternationResult CompareAlternating(uint32_t seed, Op&& op, int chunks = 24, float amplitude = 0.707f) {
+AlternationResult CompareAlternating(uint32_t seed, Op&& op, int chunks = 24, float amplitude = 0.707f,
+                                     ShapeFn shape = nullptr) {
   std::mt19937 rng(seed);
   const FilterStates start = FilterStates::Capture();
   FilterStates states[3] = {start, start, start};  // scalar, SSE2, alternating
   AlternationResult r{0.0, 0.0};
   for (int c = 0; c < chunks; ++c) {
-    const OwnedChunk source = RandomChunk(rng, kOddLengths[c % std::size(kOddLengths)], amplitude);
+    OwnedChunk source = RandomChunk(rng, kOddLengths[c % std::size(kOddLengths)], amplitude);
+    if (shape) shape(source, static_cast<uint32_t>(c));
     OwnedChunk out[3] = {source, source, source};
     for (int s = 0; s < 3; ++s) {
       states[s].Restore();
