@@ -107,21 +107,22 @@ const SettledCase kSettled[] = {
 
 TEST_P(ActiveTest, SettledOutputsOfSteadySources) {
   const float a = 0.5f;
-  for (uint32_t rate : {44100u, 48000u})
-  for (const SettledCase& sc : kSettled) {
-    SCOPED_TRACE(rate);
-    CSNLib::ResetDSP();
-    Recalc(rate);
-    const SNCHUNK_INTCHUNK f = Settle(a * sc.l, a * sc.r);
-    // The values are rounded to four places below 1 and three above; VecLog
-    // and VecExp add about 1e-5.
-    auto tol = [&](float v) { return a * ((std::fabs(v) >= 1.0f ? 5e-4 : 5e-5) + 2e-5); };
-    EXPECT_NEAR(f.lane[0], a * sc.L, tol(sc.L)) << sc.name << " L";
-    EXPECT_NEAR(f.lane[1], a * sc.R, tol(sc.R)) << sc.name << " R";
-    EXPECT_NEAR(f.lane[2], a * sc.C, tol(sc.C)) << sc.name << " C";
-    EXPECT_EQ(f.lane[3], 0.0f) << sc.name << " LFE";
-    EXPECT_NEAR(f.lane[4], a * sc.SL, tol(sc.SL)) << sc.name << " SL";
-    EXPECT_NEAR(f.lane[5], a * sc.SR, tol(sc.SR)) << sc.name << " SR";
+  for (uint32_t rate : {44100u, 48000u}) {
+    for (const SettledCase& sc : kSettled) {
+      SCOPED_TRACE(rate);
+      CSNLib::ResetDSP();
+      Recalc(rate);
+      const SNCHUNK_INTCHUNK f = Settle(a * sc.l, a * sc.r);
+      // The values are rounded to four places below 1 and three above; VecLog
+      // and VecExp add about 1e-5.
+      auto tol = [&](float v) { return a * ((std::fabs(v) >= 1.0f ? 5e-4 : 5e-5) + 2e-5); };
+      EXPECT_NEAR(f.lane[0], a * sc.L, tol(sc.L)) << sc.name << " L";
+      EXPECT_NEAR(f.lane[1], a * sc.R, tol(sc.R)) << sc.name << " R";
+      EXPECT_NEAR(f.lane[2], a * sc.C, tol(sc.C)) << sc.name << " C";
+      EXPECT_EQ(f.lane[3], 0.0f) << sc.name << " LFE";
+      EXPECT_NEAR(f.lane[4], a * sc.SL, tol(sc.SL)) << sc.name << " SL";
+      EXPECT_NEAR(f.lane[5], a * sc.SR, tol(sc.SR)) << sc.name << " SR";
+    }
   }
 }
 

@@ -256,6 +256,13 @@ TEST(VecMath, ExpReferencePoints) {
   EXPECT_EQ(Exp1(0.0f), 1.0f);
   EXPECT_EQ(Exp1(-100.0f), 0.0f);
   EXPECT_EQ(Exp1(-88.37626f), 0.0f);
+  // The decoder's gain selection relies on 0 <= e^x <= 1 for x <= 0.
+  for (float x = -90.0f; x <= 0.0f; x += 0.0009765625f) {
+    const float e = Exp1(x);
+    ASSERT_GE(e, 0.0f) << x;
+    ASSERT_LE(e, 1.0f) << x;
+  }
+  for (float x = -1e-3f; x < -1e-30f; x *= 0.99f) ASSERT_LE(Exp1(x), 1.0f) << x;
 }
 
 // About 12 bits: the approximate reciprocal bounds the error.
