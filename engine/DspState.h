@@ -70,7 +70,9 @@ class ConstantsExchange {
   std::mutex writers_;
 };
 
-// The six work buffers of the active decoder, rebuilt for every chunk.
+// The six work buffers of the active decoder. Its single-band form uses only
+// the first steering pair; the band buffers and the second pair stay empty and
+// are kept so that a two-band form can use them.
 struct DecoderBufferSet {
   SNChunk HighBand{};
   SNChunk Complement{};
@@ -90,6 +92,8 @@ struct DspState {
 
   // Filter states and delay lines, cleared by the engine reset.
   BiquadState BassState{};
+  // Active decoder: [0] surround low-pass, [3] and [4] the centre/surround and
+  // left/right smoothers; [1], [2] and [5] belong to a two-band form.
   BiquadState DecoderState[6]{};
   BiquadState EncoderState[3]{};
   DecoderBufferSet DecoderBuffers{};
