@@ -137,7 +137,15 @@ int CSonavel::Write(char* buffer, int length) {
   } else {
     return 1;
   }
-  if (total == 0 || !bytes) return 1;
+  if (total == 0 || !bytes) {
+    if (frames == 0) return 1;
+    // The headphone renderer keeps frames until a whole block has arrived: the
+    // block was taken even though nothing comes out yet. Reporting it as not
+    // written would make a player send it again, and a Close would not reset
+    // the frames held for the next stream.
+    m_Pending = length;
+    return 0;
+  }
 
   const size_t piece = static_cast<size_t>(kMaxSlavePiece / frameBytes) * frameBytes;
   for (size_t sent = 0; sent < total; sent += piece) {
