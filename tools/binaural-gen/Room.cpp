@@ -102,17 +102,17 @@ void AddDiffuseTail(const RoomParams& p, const Fft& fft, uint32_t seed, double r
   fft.Forward(b);
   // Per bin: left = ca A + cb B, right = ca A - cb B has correlation
   // ca^2 - cb^2 = rho while keeping the power of each ear.
-  std::vector<Complex> spec[2] = {std::vector<Complex>(n), std::vector<Complex>(n)};
+  std::vector<Complex> ears[2] = {std::vector<Complex>(n), std::vector<Complex>(n)};
   for (std::size_t k = 0; k <= n / 2; ++k) {
     const double hz = static_cast<double>(k) * rate / static_cast<double>(n);
     const double x = 2 * kPi * hz * kEarDistance / kSpeedOfSound;
     const double rho = k == 0 ? 1.0 : std::sin(x) / x;
     const double ca = std::sqrt(0.5 * (1 + rho)), cb = std::sqrt(0.5 * (1 - rho));
-    spec[0][k] = ca * a[k] + cb * b[k];
-    spec[1][k] = ca * a[k] - cb * b[k];
+    ears[0][k] = ca * a[k] + cb * b[k];
+    ears[1][k] = ca * a[k] - cb * b[k];
     if (k > 0 && k < n / 2) {
-      spec[0][n - k] = std::conj(spec[0][k]);
-      spec[1][n - k] = std::conj(spec[1][k]);
+      ears[0][n - k] = std::conj(ears[0][k]);
+      ears[1][n - k] = std::conj(ears[1][k]);
     }
   }
   const double start = p.tailStartMs * 1e-3 * rate;
@@ -123,7 +123,7 @@ void AddDiffuseTail(const RoomParams& p, const Fft& fft, uint32_t seed, double r
       std::vector<Complex> part(n);
       for (std::size_t k = 0; k <= n / 2; ++k) {
         const double share = BandShare(band, static_cast<double>(k) * rate / static_cast<double>(n));
-        part[k] = share * spec[ear][k];
+        part[k] = share * ears[ear][k];
         if (k > 0 && k < n / 2) part[n - k] = std::conj(part[k]);
       }
       fft.Inverse(part);
