@@ -29,6 +29,14 @@ void StoreFeeds(const SNCHUNK_INTCHUNK* src, uint32_t count, uint32_t pos) {
   }
 }
 
+// One block's ten convolutions, on the GPU while its path is in use. This
+// library carries no GPU back end and finds no GPU at load, so `onGpu` is false
+// and the CPU convolves.
+void ConvolveBlock(int set, bool onGpu) {
+  static_cast<void>(onGpu);
+  ConvolveBlockCpu(set);
+}
+
 }  // namespace
 
 bool GpuPathInUse() {
@@ -43,9 +51,9 @@ void RenderHeadphonesWith(CSNFn& kernels, const HeadphoneBackEnd& backEnd, int s
   BuildHeadphoneData();
   if (!Dsp.HeadphoneReady) return;  // short of memory: pass through like an unsupported rate
 
-  // The GPU path would create or release its device resources here and take
-  // over the blocks below; GpuPathInUse() is false in this library, so the CPU
-  // convolves every block.
+  // A GPU back end creates or releases its device resources here, by
+  // GpuPathInUse(), and takes the blocks below while it is in use.
+  const bool onGpu = GpuPathInUse();
 
   const Config& cfg = Dsp.Cfg();
   const int set = CfgGet(cfg.HeadphonesMode) == 0 ? 0 : 1;
@@ -72,7 +80,7 @@ void RenderHeadphonesWith(CSNFn& kernels, const HeadphoneBackEnd& backEnd, int s
     used += take;
     fill = 0;
     Dsp.HeadphoneFill.store(0, std::memory_order_relaxed);
-    ConvolveBlockCpu(set);
+    ConvolveBlock(set, onGpu);
     backEnd.MixBlock(out ? out + b * kHeadphoneBlock : nullptr, tail);
   }
 
