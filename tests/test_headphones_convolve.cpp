@@ -4,10 +4,10 @@
 // Tolerance: errors are measured against the Cauchy-Schwarz bound of an output
 // value, 16384 x |x|_2 x |h|_2 (for a spectrum bin |h|_2 x sqrt(8192)), the
 // largest that value can be. Single-precision transforms of 16384 points stay
-// within about 1e-8 of that scale; the tests allow 1e-7. A shifted, circular,
-// mis-scaled or wrong-filter result errs by 1e-2 of the scale or more (random
-// outputs are typically 1/90 of the bound), a single wrong sample of an impulse
-// response by far more than 1e-7.
+// within about 1e-8 of that scale on random blocks and 4e-8 on impulses (whose
+// outputs reach the bound); the tests allow 1e-7 and 2.5e-7. A shifted,
+// circular, mis-scaled or wrong-filter result errs by 1e-2 of the scale or more
+// (random outputs are typically 1/90 of the bound).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -26,6 +26,7 @@ namespace sn::test {
 namespace {
 
 constexpr double kRelTol = 1e-7;
+constexpr double kImpulseTol = 2.5e-7;
 constexpr uint32_t kN = kHeadphoneFft;
 
 class HeadphoneConvolve : public EngineFixture {
@@ -117,7 +118,7 @@ TEST_F(HeadphoneConvolve, ImpulseGivesTheScaledResponseAtItsPosition) {
     ConvolveBlockCpu(c.set);
     for (int ear = 0; ear < 2; ++ear) {
       const float* h = TableResponse(c.set, c.feed, ear);
-      const double tol = kRelTol * kN * Norm2(h, kResponseTaps);
+      const double tol = kImpulseTol * kN * Norm2(h, kResponseTaps);
       double worst = 0.0;
       for (int feed = 0; feed < 5; ++feed) {
         const float* y = Out(ear, feed);
