@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "config/Config.h"
+#include "engine/BinauralTable.h"
 #include "host/Sonavel.h"
 #include "support/HostHarness.h"
 
@@ -129,6 +130,55 @@ TEST_P(HostModeTest, BassRedirectionMovesFrontBassIntoTheLfe) {
   EXPECT_NEAR(OutSample(47999, 0), 0, 2);
   EXPECT_NEAR(OutSample(47999, 3), 0.316 * x, 2);
   EXPECT_EQ(OutSample(47999, 4), 0);
+}
+
+// Headphones: output comes in whole blocks of 8192 frames, every block the
+// player writes is taken, and a mono impulse comes out as the centre response.
+TEST_P(HostModeTest, HeadphonesRenderAMonoImpulseAsTheCentreResponse) {
+  Play(kModeHeadphones, 1, 20000, [](int f, int) { return f == 0 ? 30000 : 0; });
+  ASSERT_EQ(OutFrames(), 16384);
+  const double x = 30000 * kIn / 32768.0;  // the impulse inside the engine
+  const float* left = &BinauralTable[4 * kBinauralTaps];   // Music, C, left ear
+  const float* right = &BinauralTable[5 * kBinauralTaps];  // Music, C, right ear
+  double worst = 0.0;
+  for (int t = 0; t < 16384; ++t) {
+    const double wantL = t < kBinauralTaps ? 0.89125 * x * left[t] * 32768.0 : 0.0;
+    const double wantR = t < kBinauralTaps ? 0.89125 * x * right[t] * 32768.0 : 0.0;
+    worst = std::max({worst, std::fabs(OutSample(t, 0) - wantL), std::fabs(OutSample(t, 1) - wantR)});
+    for (int c = 2; c < 6; ++c) ASSERT_EQ(OutSample(t, c), 0) << t;
+  }
+  EXPECT_LE(worst, 1.5);
+  EXPECT_GT(OutSample(0, 0), 9000);  // 0.89125 x 0.707 x 0.5024 of full scale
+}
+
+TEST_P(HostModeTest, HeadphonesTakeEveryBlockAndKeepTheFrameTotalWhenLeft) {
+  InitModule();
+  CfgSet(Sonavel.m_Config.Mode, int32_t{kModeHeadphones});
+  CfgSet(Sonavel.m_Config.SSE2Enable, int32_t{GetParam()});
+  ASSERT_EQ(rec_->Open(44100, 2, 16, 2000, 500), 0);
+  auto pcm = Pcm16(576, 2, [](int f, int c) { return c == 0 ? (f * 97) % 20000 - 10000 : 0; });
+  int written = 0;
+  for (int b = 0; b < 20; ++b) written += rec_->Write(pcm.data(), static_cast<int>(pcm.size())) == 0;
+  EXPECT_EQ(written, 20);
+  EXPECT_EQ(OutFrames(), 8192);  // 11520 frames in, one whole block out
+  // A left-only source sounds louder in the left ear (the room evens it out).
+  EXPECT_GT(Rms(0, 2000, 8192), 1.15 * Rms(1, 2000, 8192));
+  // Leaving headphone mode: the new block, then the held frames as silence.
+  CfgSet(Sonavel.m_Config.Mode, int32_t{kModeBypass});
+  ASSERT_EQ(rec_->Write(pcm.data(), static_cast<int>(pcm.size())), 0);
+  EXPECT_EQ(OutFrames(), 20 * 576 + 576);
+  for (int f = 0; f < 576; ++f) ASSERT_NEAR(OutSample(8192 + f, 0), ((f * 97) % 20000 - 10000) * kIn, 1.01) << f;
+  for (int f = 8192 + 576; f < 21 * 576; ++f) ASSERT_EQ(OutSample(f, 0), 0) << f;
+}
+
+TEST_P(HostModeTest, CloseAfterAShortHeadphoneStreamDropsTheHeldFrames) {
+  Play(kModeHeadphones, 2, 3000, [](int, int) { return 20000; });
+  EXPECT_EQ(OutFrames(), 0);
+  ASSERT_EQ(rec_->Open(48000, 2, 16, 2000, 500), 0);
+  auto quiet = Pcm16(8192, 2, [](int, int) { return 0; });
+  ASSERT_EQ(rec_->Write(quiet.data(), static_cast<int>(quiet.size())), 0);
+  ASSERT_EQ(OutFrames(), 8192);
+  for (int f = 0; f < 8192; ++f) ASSERT_EQ(OutSample(f, 0), 0) << f;
 }
 
 INSTANTIATE_TEST_SUITE_P(BackEnds, HostModeTest, ::testing::Values(0, 1),
