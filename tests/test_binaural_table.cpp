@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/BinauralTable.h"
+#include "tools/binaural-gen/Fnv1a.h"
 
 namespace {
 
@@ -44,15 +45,7 @@ double Energy(const float* x, int from, int to) {
   return e;
 }
 
-// FNV-1a 64 over bytes, as tools/binaural-gen prints it.
-uint64_t Fnv1a64(const unsigned char* p, std::size_t n) {
-  uint64_t h = 0xcbf29ce484222325ull;
-  for (std::size_t i = 0; i < n; ++i) {
-    h ^= p[i];
-    h *= 0x100000001b3ull;
-  }
-  return h;
-}
+using sn::binaural::Fnv1a64;
 
 TEST(BinauralTable, SizeAndAlignment) {
   EXPECT_EQ(sizeof(BinauralTable), 655360u);

@@ -308,16 +308,7 @@ INSTANTIATE_TEST_SUITE_P(Decoders, DecoderCompare, ::testing::ValuesIn(kDecoders
 
 // --- Through the engine: modes 1 and 2 ----------------------------------------
 
-class DecoderEngineTest : public EngineFixture, public ::testing::WithParamInterface<int> {
- protected:
-  void SetUp() override {
-    EngineFixture::SetUp();
-    cfg_.SSE2Enable = GetParam();
-    cfg_.SurroundDelayMovie = 0;  // room stages at identity: no delays, 0 dB
-    cfg_.SurroundDelayMusic = 0;
-    Recalc();
-  }
-};
+using DecoderEngineTest = EnginePerBackend;
 
 OwnedChunk AsConverted(const OwnedChunk& in, int channels) {
   OwnedChunk c = in;

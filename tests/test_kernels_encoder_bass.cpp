@@ -246,15 +246,8 @@ INSTANTIATE_TEST_SUITE_P(Stages, StageCompare, ::testing::ValuesIn(kStages),
 
 // --- Through the engine: mode 4 and the bass stage ----------------------------
 
-class RoomEngineTest : public EngineFixture, public ::testing::WithParamInterface<int> {
+class RoomEngineTest : public EnginePerBackend {
  protected:
-  void SetUp() override {
-    EngineFixture::SetUp();
-    cfg_.SSE2Enable = GetParam();
-    cfg_.SurroundDelayMovie = 0;  // room stages at identity: no delays, 0 dB
-    cfg_.SurroundDelayMusic = 0;
-    Recalc();
-  }
   CSNLib engine_;
 };
 

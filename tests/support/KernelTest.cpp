@@ -26,6 +26,14 @@ void EngineFixture::Recalc(uint32_t rate) {
   Dsp.Constants.Latch();
 }
 
+void EnginePerBackend::SetUp() {
+  EngineFixture::SetUp();
+  cfg_.SSE2Enable = GetParam();
+  cfg_.SurroundDelayMovie = 0;
+  cfg_.SurroundDelayMusic = 0;
+  Recalc();
+}
+
 OwnedChunk::OwnedChunk(const OwnedChunk& o) {
   buf.Init();
   *this = o;

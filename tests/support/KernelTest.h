@@ -28,6 +28,13 @@ class EngineFixture : public ::testing::Test {
   uint32_t rate_ = 48000;
 };
 
+// The engine with the room stages at identity (no delays, 0 dB), run once per
+// back end: the parameter is Config.SSE2Enable.
+class EnginePerBackend : public EngineFixture, public ::testing::WithParamInterface<int> {
+ protected:
+  void SetUp() override;
+};
+
 // A chunk that owns its storage.
 struct OwnedChunk {
   SNChunk buf{};

@@ -58,6 +58,7 @@
 #include "Fft.h"
 #include "Hrtf.h"
 #include "Room.h"
+#include "Fnv1a.h"
 
 namespace bgen {
 namespace {
@@ -132,14 +133,7 @@ std::vector<std::vector<double>> BuildSet(HrtfSet& hrtf, const Fft& fft, int set
   return out;
 }
 
-uint64_t Fnv1a64(const unsigned char* p, std::size_t n) {
-  uint64_t h = 0xcbf29ce484222325ull;
-  for (std::size_t i = 0; i < n; ++i) {
-    h ^= p[i];
-    h *= 0x100000001b3ull;
-  }
-  return h;
-}
+using sn::binaural::Fnv1a64;
 
 void PrintFigures(const std::vector<float>& table) {
   std::printf("index set   ch ear   peak      at  onset  E>2048%%  E>4096%%  E(last1024)\n");
