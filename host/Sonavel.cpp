@@ -216,4 +216,18 @@ void CSonavel::About(void* parent) {
                        u"About Sonavel");
 }
 
+void CSonavel::SetSetting(int32_t Config::*field, int32_t value) {
+  const int32_t before = CfgGet(m_Config.*field);
+  CfgSet(m_Config.*field, value);
+  CSNFn::CalcStaticConstants(GetSRate());
+  if (field == &Config::Mode && before != value) SignalResetDSP();
+}
+
+void CSonavel::SetSettings(const Config& c) {
+  const int32_t before = CfgGet(m_Config.Mode);
+  CopyConfig(m_Config, c);
+  CSNFn::CalcStaticConstants(GetSRate());
+  if (CfgGet(m_Config.Mode) != before) SignalResetDSP();
+}
+
 }  // namespace sn

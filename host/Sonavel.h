@@ -73,6 +73,16 @@ class CSonavel : public CSNLib {
   // Asks the DSP thread for an engine reset and waits (bounded) until it is done.
   void SignalResetDSP();
 
+  // The settings entry of the user interface: changes one field of the live
+  // settings as the settings window does. Writes the value, recomputes the
+  // constants that depend on it for the open stream's rate, and resets the DSP
+  // (bounded wait) when the mode changes. Safe on the user-interface thread (or
+  // any thread but the DSP thread) while a stream plays; never allocates.
+  void SetSetting(int32_t Config::*field, int32_t value);
+  // Replaces the whole live record (Cancel, Default): every field as SetSetting
+  // would, one reset at most.
+  void SetSettings(const Config& c);
+
   // Slave modules. Load returns a message or null; on failure nothing stays loaded.
   const char16_t* LoadSlaveModule(const char16_t* path, platform::Module** module, OutputModuleRecord** record,
                                   int noInit);
