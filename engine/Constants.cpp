@@ -3,7 +3,6 @@
 #include <bit>
 #include <cmath>
 
-#include "engine/SNLib.h"
 
 namespace sn {
 
@@ -91,13 +90,6 @@ void ComputeConstants(const Config& cfg, uint32_t fs, DspConstants& k) {
   const float w = static_cast<float>(static_cast<double>(lg) + 1.0);
   k.CentreWeightFactor = w;
   k.CentreSpill = static_cast<float>((1.0 - static_cast<double>(w)) * 0.5);
-}
-
-void CSNFn::CalcStaticConstants(unsigned sampleRate) {
-  if (sampleRate == 0) return;
-  const Config* cfg = Dsp.ActiveConfig.load(std::memory_order_relaxed);
-  if (!cfg) return;
-  Dsp.Constants.Publish([&](DspConstants& k) { ComputeConstants(*cfg, sampleRate, k); });
 }
 
 }  // namespace sn

@@ -9,7 +9,6 @@ CSonavel Sonavel;
 CSonavel::CSonavel() {
   m_Config = DefaultConfig();
   m_SavedConfig = m_Config;
-  ResetDSP();
   m_Input.Init();
   m_Output16.Init();
   m_Output24.Init();
@@ -22,6 +21,13 @@ CSonavel::~CSonavel() {
   if (!ThreadsRunning()) FreeBuffers();
   Config* live = &m_Config;
   Dsp.ActiveConfig.compare_exchange_strong(live, nullptr, std::memory_order_relaxed);
+}
+
+bool CSonavel::ReserveBuffers() {
+  bool ok = m_Input.Reserve(kMaxChunkOut);
+  ok = m_Output16.Reserve(kMaxChunkOut) && ok;
+  ok = m_Output24.Reserve(kMaxChunkOut) && ok;
+  return ok;
 }
 
 void CSonavel::FreeBuffers() {
@@ -61,7 +67,12 @@ int CSonavel::Open(int sampleRate, int channels, int bits, int bufferMs, int pre
   m_OutBits.store(CfgGet(m_Config.SlaveRes), std::memory_order_relaxed);
 
   Dsp.ActiveConfig.store(&m_Config, std::memory_order_relaxed);
-  CSNFn::CalcStaticConstants(sampleRate > 0 ? static_cast<unsigned>(sampleRate) : 0u);
+  const unsigned rate = sampleRate > 0 ? static_cast<unsigned>(sampleRate) : 0u;
+  CalcStaticConstants(rate);
+  // Everything the stream can need is made now, before its first Write: the
+  // host's chunk and output buffers here, the engine's on the DSP thread.
+  if (SettleChunk()) ReserveBuffers();
+  PrepareEngine();
 
   m_Open.store(1, std::memory_order_relaxed);
   if (m_Events[kUpdateIcon]) Signal(kUpdateIcon);
@@ -110,14 +121,39 @@ int CSonavel::Write(char* buffer, int length) {
   if (length < 0 || !buffer || channels <= 0) return 1;
   // A chunk whose hand-off timed out may still be in the DSP thread's hands.
   if (!SettleChunk()) return 1;
-
-  const uint32_t frames = static_cast<uint32_t>((length / channels) / BytesPerSample(bits));
-  Dsp.ActiveConfig.store(&m_Config, std::memory_order_relaxed);
-  ConvertToInternal(channels, bits, reinterpret_cast<const uint8_t*>(buffer), frames, m_Input);
-
   if (!m_DspThread) return 1;
+
+  // The engine takes at most kMaxChunkFrames frames per chunk, so that no
+  // buffer ever grows while the stream runs: a longer block goes in pieces.
+  const size_t frameBytes = static_cast<size_t>(channels) * static_cast<size_t>(BytesPerSample(bits));
+  const uint32_t frames = static_cast<uint32_t>(static_cast<size_t>(length) / frameBytes);
+  const uint8_t* source = reinterpret_cast<const uint8_t*>(buffer);
+  uint32_t done = 0;
+  bool sent = false;
+  do {
+    const uint32_t n = frames - done < kMaxChunkFrames ? frames - done : kMaxChunkFrames;
+    const int r = WriteChunk(slave, source + static_cast<size_t>(done) * frameBytes, n);
+    if (r < 0) return 1;
+    sent = sent || r > 0;
+    done += n;
+  } while (done < frames);
+  if (!sent && frames == 0) return 1;
+  // A block the headphone renderer keeps until a whole block has arrived was
+  // taken even though nothing comes out yet. Reporting it as not written would
+  // make a player send it again, and a Close would not reset the frames held
+  // for the next stream.
+  m_Pending = length;
+  return 0;
+}
+
+int CSonavel::WriteChunk(OutputModuleRecord* slave, const uint8_t* source, uint32_t frames) {
+  const int channels = m_Channels.load(std::memory_order_relaxed);
+  const int bits = m_Bits.load(std::memory_order_relaxed);
+  Dsp.ActiveConfig.store(&m_Config, std::memory_order_relaxed);
+  ConvertToInternal(channels, bits, source, frames, m_Input);
+
   const uint32_t target = ++m_ChunksRequested;
-  if (!Request(kProcessChunk, kChunkProcessed, m_ChunksDone, target)) return 1;
+  if (!Request(kProcessChunk, kChunkProcessed, m_ChunksDone, target)) return -1;
 
   CSNFn& k = ActiveKernels();
   const int outBits = m_OutBits.load(std::memory_order_relaxed);
@@ -135,25 +171,16 @@ int CSonavel::Write(char* buffer, int length) {
     frameBytes = 18;
     total = static_cast<size_t>(m_Output24.count) * 18;
   } else {
-    return 1;
+    return -1;
   }
-  if (total == 0 || !bytes) {
-    if (frames == 0) return 1;
-    // The headphone renderer keeps frames until a whole block has arrived: the
-    // block was taken even though nothing comes out yet. Reporting it as not
-    // written would make a player send it again, and a Close would not reset
-    // the frames held for the next stream.
-    m_Pending = length;
-    return 0;
-  }
+  if (total == 0 || !bytes) return 0;
 
   const size_t piece = static_cast<size_t>(kMaxSlavePiece / frameBytes) * frameBytes;
   for (size_t sent = 0; sent < total; sent += piece) {
     const size_t n = total - sent < piece ? total - sent : piece;
     slave->Write(reinterpret_cast<char*>(const_cast<uint8_t*>(bytes + sent)), static_cast<int>(n));
   }
-  m_Pending = length;
-  return 0;
+  return 1;
 }
 
 int CSonavel::CanWrite() {
@@ -219,14 +246,14 @@ void CSonavel::About(void* parent) {
 void CSonavel::SetSetting(int32_t Config::*field, int32_t value) {
   const int32_t before = CfgGet(m_Config.*field);
   CfgSet(m_Config.*field, value);
-  CSNFn::CalcStaticConstants(GetSRate());
+  CalcStaticConstants(GetSRate());
   if (field == &Config::Mode && before != value) SignalResetDSP();
 }
 
 void CSonavel::SetSettings(const Config& c) {
   const int32_t before = CfgGet(m_Config.Mode);
   CopyConfig(m_Config, c);
-  CSNFn::CalcStaticConstants(GetSRate());
+  CalcStaticConstants(GetSRate());
   if (CfgGet(m_Config.Mode) != before) SignalResetDSP();
 }
 

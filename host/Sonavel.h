@@ -72,6 +72,9 @@ class CSonavel : public CSNLib {
 
   // Asks the DSP thread for an engine reset and waits (bounded) until it is done.
   void SignalResetDSP();
+  // Has the engine reserve what a stream at the open rate needs and clear its
+  // state: on the DSP thread (bounded wait), or here when it does not run.
+  void PrepareEngine();
 
   // The settings entry of the user interface: changes one field of the live
   // settings as the settings window does. Writes the value, recomputes the
@@ -104,6 +107,13 @@ class CSonavel : public CSNLib {
   OutputModuleRecord* Slave() const { return m_SlaveRecord.load(std::memory_order_relaxed); }
   bool ThreadsRunning() const { return m_DspThread != nullptr || m_UiThread != nullptr; }
 
+  // Test seams: how the two threads are started (Init), the hand-off time-out,
+  // and a step the DSP thread runs before each chunk (to make it slow).
+  using ThreadStarter = platform::Thread* (*)(platform::ThreadProc proc, void* arg);
+  void SetThreadStarterForTest(ThreadStarter starter) { m_StartThread = starter ? starter : &platform::CreateThread; }
+  void SetHandOffTimeoutForTest(uint32_t ms) { m_HandOffTimeoutMs = ms ? ms : kHandOffTimeoutMs; }
+  void SetChunkHookForTest(void (*hook)()) { m_ChunkHook.store(hook, std::memory_order_relaxed); }
+
   Config m_Config{};
   Config m_SavedConfig{};
 
@@ -119,11 +129,23 @@ class CSonavel : public CSNLib {
   // thread no longer holds the input buffer.
   bool SettleChunk();
   void StopThreads();
+  // Undoes a partial Init: stops what was started and frees the events.
+  void TearDown();
+  bool ReserveBuffers();
   void FreeBuffers();
+  // One engine chunk of at most kMaxChunkFrames frames: convert, process, send.
+  // Returns -1 when the hand-off failed, 1 when output went to the slave, 0
+  // when the chunk produced none.
+  int WriteChunk(OutputModuleRecord* slave, const uint8_t* source, uint32_t frames);
 
   platform::Event* m_Events[kEventCount] = {};
   platform::Thread* m_UiThread = nullptr;
   platform::Thread* m_DspThread = nullptr;
+  ThreadStarter m_StartThread = &platform::CreateThread;
+  uint32_t m_HandOffTimeoutMs = kHandOffTimeoutMs;
+  std::atomic<void (*)()> m_ChunkHook{nullptr};
+  // Set by Open: the next reset the DSP thread runs prepares the stream first.
+  std::atomic<int32_t> m_PreparePending{0};
 
   std::atomic<uint32_t> m_SampleRate{0};
   std::atomic<int32_t> m_Channels{0};

@@ -156,7 +156,7 @@ TEST_F(ConstantsTest, AChunkSeesOneWholeSetPublishedBetweenChunks) {
   cfg_.MasterGain = 0;
   Recalc(48000);
   cfg_.MasterGain = 6;
-  CSNFn::CalcStaticConstants(44100);
+  CSNLib::CalcStaticConstants(44100);
   // Not latched yet: the chunk in progress keeps the whole old set.
   EXPECT_EQ(Dsp.K().SampleRate, 48000u);
   EXPECT_EQ(Dsp.K().MasterGainLinear, 1.0f);

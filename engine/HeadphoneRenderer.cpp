@@ -1,13 +1,16 @@
-#include "kernels/HeadphoneRenderer.h"
+#include "engine/HeadphoneRenderer.h"
 
 #include <cstring>
 
-#include "engine/HeadphoneData.h"
+#include "engine/BinauralTable.h"
+#include "engine/CpuConvolver.h"
 #include "engine/SNLib.h"
 
 namespace sn {
 
 namespace {
+
+CpuBlockConvolver g_CpuConvolver;
 
 // Stores `count` frames from `src` into the feeds at block positions pos,
 // pos + 1, ...: lane 0 + 2.235 lane 3, lane 1 + 2.235 lane 3, lane 2, lane 4,
@@ -29,38 +32,62 @@ void StoreFeeds(const SNCHUNK_INTCHUNK* src, uint32_t count, uint32_t pos) {
   }
 }
 
-// One block's ten convolutions, on the GPU while its path is in use. This
-// library carries no GPU back end and finds no GPU at load, so `onGpu` is false
-// and the CPU convolves.
-void ConvolveBlock(int set, bool onGpu) {
-  static_cast<void>(onGpu);
-  ConvolveBlockCpu(set);
+// One block's convolutions into EarL / EarR. A GPU convolver would be chosen
+// here while its path is in use, with the CPU taking over a block it fails.
+void ConvolveBlock(int set) {
+  const float* feeds[kConvolverFeeds];
+  for (int f = 0; f < kConvolverFeeds; ++f) feeds[f] = Dsp.ChannelFifo[f].data;
+  g_CpuConvolver.ConvolveBlock(set, feeds, Dsp.EarL.data, Dsp.EarR.data);
 }
 
 }  // namespace
+
+IBlockConvolver& CpuConvolver() { return g_CpuConvolver; }
 
 bool GpuPathInUse() {
   const Config* cfg = Dsp.ActiveConfig.load(std::memory_order_relaxed);
   return CSNLib::IsCUDASupported() && cfg && CfgGet(cfg->CUDAEnable);
 }
 
-void RenderHeadphonesWith(CSNFn& kernels, const HeadphoneBackEnd& backEnd, int sourceChannels, SNChunk& chunk) {
+bool PrepareHeadphones() {
+  if (Dsp.HeadphoneReady) return true;
+  bool ok = true;
+  for (auto& fifo : Dsp.ChannelFifo) ok = fifo.Resize(kHeadphoneBlock, true) && ok;
+  ok = Dsp.EarL.Resize(kHeadphoneFft, true) && ok;
+  ok = Dsp.EarR.Resize(kHeadphoneFft, true) && ok;
+  ok = Dsp.HeadphoneTail.Resize(kHeadphoneBlock, true) && ok;
+  ok = Dsp.HeadphoneOut.Reserve(kHeadphoneBlock) && ok;
+  const float* table = static_cast<const float*>(static_cast<const void*>(std::addressof(BinauralTable[0])));
+  ok = ok && g_CpuConvolver.Prepare({table, kBinauralTaps});
+  Dsp.HeadphoneFill.store(0, std::memory_order_relaxed);
+  // Short of memory the renderer stays unprepared and passes chunks through;
+  // the next stream tries again.
+  Dsp.HeadphoneReady = ok ? 1 : 0;
+  return ok;
+}
+
+void ReleaseHeadphones() {
+  g_CpuConvolver.Release();
+  for (auto& fifo : Dsp.ChannelFifo) fifo.Release();
+  Dsp.EarL.Release();
+  Dsp.EarR.Release();
+  Dsp.HeadphoneTail.Release();
+  Dsp.HeadphoneOut.Release();
+  Dsp.HeadphoneFill.store(0, std::memory_order_relaxed);
+  Dsp.HeadphoneReady = 0;
+}
+
+void CSNLib::RenderHeadphones(CSNFn& k, int sourceChannels, SNChunk& chunk) {
   const uint32_t rate = Dsp.K().SampleRate;
   if (rate != 44100 && rate != 48000) return;
-
-  BuildHeadphoneData();
-  if (!Dsp.HeadphoneReady) return;  // short of memory: pass through like an unsupported rate
-
-  // A GPU back end creates or releases its device resources here, by
-  // GpuPathInUse(), and takes the blocks below while it is in use.
-  const bool onGpu = GpuPathInUse();
+  if (!Dsp.HeadphoneReady) return;
 
   const Config& cfg = Dsp.Cfg();
   const int set = CfgGet(cfg.HeadphonesMode) == 0 ? 0 : 1;
   const int32_t decode = set == 0 ? CfgGet(cfg.HeadphonesDecodeMusic) : CfgGet(cfg.HeadphonesDecodeMovie);
   if (sourceChannels == 2 && decode) {
-    kernels.DecodeActive(chunk);
-    kernels.DelayChannels(chunk, 0);
+    DecodeActive(k, chunk);
+    DelayChannels(k, chunk, false);
   }
 
   const uint32_t frames = chunk.data ? chunk.count : 0;
@@ -69,21 +96,19 @@ void RenderHeadphonesWith(CSNFn& kernels, const HeadphoneBackEnd& backEnd, int s
   const uint64_t blocks = (static_cast<uint64_t>(frames) + fill) / kHeadphoneBlock;
   const uint32_t emit = static_cast<uint32_t>(blocks * kHeadphoneBlock);
 
+  // Within the reserved block for every chunk the host hands in.
   SNComplex* out = Dsp.HeadphoneOut.Resize(emit);
-  if (out) std::memset(static_cast<void*>(out), 0, static_cast<size_t>(emit) * sizeof(SNComplex));
-  SNComplex* tail = Dsp.HeadphoneTail.data;
-
+  if (emit && !out) return;
   uint32_t used = 0;
   for (uint64_t b = 0; b < blocks; ++b) {
     const uint32_t take = kHeadphoneBlock - fill;
     StoreFeeds(chunk.data + used, take, fill);
     used += take;
     fill = 0;
-    Dsp.HeadphoneFill.store(0, std::memory_order_relaxed);
-    ConvolveBlock(set, onGpu);
-    backEnd.MixBlock(out ? out + b * kHeadphoneBlock : nullptr, tail);
+    ConvolveBlock(set);
+    k.MixHeadphoneBlock(Dsp.EarL.data, Dsp.EarR.data, kHeadphoneGain, Dsp.HeadphoneTail.data,
+                        out + b * kHeadphoneBlock);
   }
-
   StoreFeeds(chunk.data + used, frames - used, fill);
   Dsp.HeadphoneFill.store(fill + (frames - used), std::memory_order_relaxed);
 
@@ -94,10 +119,7 @@ void RenderHeadphonesWith(CSNFn& kernels, const HeadphoneBackEnd& backEnd, int s
   }
   SNCHUNK_INTCHUNK* dst = chunk.Resize(emit);
   if (!dst) return;
-  if (out)
-    backEnd.WriteFrames(out, emit, dst);
-  else
-    std::memset(static_cast<void*>(dst), 0, static_cast<size_t>(emit) * sizeof(SNCHUNK_INTCHUNK));
+  k.WriteHeadphoneFrames(out, emit, dst);
 }
 
 }  // namespace sn
