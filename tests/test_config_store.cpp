@@ -209,6 +209,24 @@ TEST_F(ConfigStoreTest, BinaryGarbageReadsAsDefaults) {
   EXPECT_EQ(std::memcmp(&c, &d, sizeof c), 0);
 }
 
+// A value of the wrong type loads as its default: a string where a number
+// belongs (even one whose UTF-16 bytes are exactly four), a number where the
+// slave path belongs. Four bytes of binary data still read as a number.
+TEST_F(ConfigStoreTest, WrongTypedValuesLoadAsDefaults) {
+  WriteHive(
+      "\"Mode\"=\"4\"\n"
+      "\"Master Gain\"=\"-6\"\n"
+      "\"Delay L\"=hex:05,00,00,00\n"
+      "\"Slave Module\"=dword:00000005\n");
+  const Config c = Load();
+  EXPECT_EQ(c.Mode, 2);
+  EXPECT_EQ(c.MasterGain, 0);
+  EXPECT_EQ(c.DelayL, 5);
+  char16_t path[kSlavePathChars];
+  GetSlavePath(c, path);
+  EXPECT_EQ(std::u16string(path), std::u16string(SN_DEF_SLAVEMODULE));
+}
+
 TEST_F(ConfigStoreTest, OverlongSlavePathLoadsAsDefault) {
   WriteHive("\"Slave Module\"=\"" + std::string(300, 'x') + "\"\n");
   EXPECT_EQ(std::u16string(Load().SlaveModulePath), std::u16string(SN_DEF_SLAVEMODULE));

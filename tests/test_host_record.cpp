@@ -325,12 +325,10 @@ TEST_F(HostFixture, SettingsChangeLiveWhileAudioPlays) {
   std::thread ui([&] {
     int i = 0;
     while (!stop.load()) {
-      CfgSet(Sonavel.m_Config.MasterGain, int32_t{(i % 13) - 6});
-      CfgSet(Sonavel.m_Config.DelayC, int32_t{i % 7});
-      CfgSet(Sonavel.m_Config.SSE2Enable, int32_t{i & 1});
-      CfgSet(Sonavel.m_Config.Mode, int32_t{(i / 3) % 2 ? kModeBypass : kModePassive});
-      CSNLib::CalcStaticConstants(Sonavel.GetSRate());
-      if (i % 5 == 0) Sonavel.SignalResetDSP();
+      Sonavel.SetSetting(&Config::MasterGain, (i % 13) - 6);
+      Sonavel.SetSetting(&Config::DelayC, i % 7);
+      Sonavel.SetSetting(&Config::SSE2Enable, i & 1);
+      Sonavel.SetSetting(&Config::Mode, (i / 3) % 2 ? kModeBypass : kModePassive);
       ++i;
     }
   });
