@@ -144,14 +144,6 @@ TEST_F(ConstantsTest, RateZeroChangesNothingAndRepeatsAreBitIdentical) {
   EXPECT_EQ(std::memcmp(&before, &Dsp.K(), sizeof before), 0);
 }
 
-TEST_F(ConstantsTest, ResetKeepsTheDelayLengths) {
-  cfg_.DelayC = 10;
-  Recalc(48000);
-  CSNLib::ResetDSP();
-  Dsp.Constants.Latch();
-  EXPECT_EQ(Dsp.K().DelaySamplesMovie[2], 480u);
-}
-
 TEST_F(ConstantsTest, AChunkSeesOneWholeSetPublishedBetweenChunks) {
   cfg_.MasterGain = 0;
   Recalc(48000);

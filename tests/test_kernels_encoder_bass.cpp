@@ -202,47 +202,6 @@ TEST_P(BassTest, EmptyChunkLeavesStateUnchanged) {
 
 INSTANTIATE_TEST_SUITE_P(Backends, BassTest, ::testing::Values(0, 1), BackendName);
 
-// --- SSE2 against the scalar back end -----------------------------------------
-
-struct StageCase {
-  const char* name;
-  void (*op)(CSNFn&, SNChunk&);
-  double tolerance;
-};
-void PrintTo(const StageCase& c, std::ostream* os) { *os << c.name; }
-
-void RunEncoder(CSNFn& k, SNChunk& c) { CSNLib::EncodeMatrix(k, c); }
-void RunBass(CSNFn& k, SNChunk& c) { k.RedirectBass(Dsp.K().LfeCrossoverHp, Dsp.BassState, c); }
-
-// Both run a high-pass near 100 Hz whose rounding noise the recursion raises
-// about 400-fold (rms): 3e-4 on signals within +-0.707, 5e-4 after the
-// encoder's surround factors are summed. Wrong taps or factors move outputs by
-// 1e-2 and more.
-const StageCase kStages[] = {
-    {"EncodeMatrix", RunEncoder, 5e-4},
-    {"RedirectBass", RunBass, 3e-4},
-};
-
-class StageCompare : public EngineFixture, public ::testing::WithParamInterface<StageCase> {};
-
-TEST_P(StageCompare, Sse2MatchesScalarAcrossChunks) {
-  const double worst = CompareBackends(0xe2c, GetParam().op, 4);
-  std::printf("%s: largest difference %.3g\n", GetParam().name, worst);
-  EXPECT_LE(worst, GetParam().tolerance);
-}
-
-TEST_P(StageCompare, SwitchingBackendsContinuesTheFilters) {
-  const AlternationResult r = CompareAlternating(0xa2, GetParam().op, 40);
-  EXPECT_LE(r.vsScalar, GetParam().tolerance);
-  EXPECT_LE(r.vsSse2, GetParam().tolerance);
-}
-
-TEST_P(StageCompare, JunkLanesDoNotLeak) {
-  EXPECT_TRUE(JunkLanesIgnored(12, GetParam().op));
-}
-
-INSTANTIATE_TEST_SUITE_P(Stages, StageCompare, ::testing::ValuesIn(kStages),
-                         [](const ::testing::TestParamInfo<StageCase>& i) { return std::string(i.param.name); });
 
 // --- Through the engine: mode 4 and the bass stage ----------------------------
 
