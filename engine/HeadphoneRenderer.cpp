@@ -10,7 +10,12 @@ namespace sn {
 
 namespace {
 
-CpuBlockConvolver g_CpuConvolver;
+// Never destroyed: the engine's destructor (a static object elsewhere, whose
+// order of destruction relative to this file's is unknown) releases its memory.
+CpuBlockConvolver& Cpu() {
+  static CpuBlockConvolver* const convolver = new CpuBlockConvolver;
+  return *convolver;
+}
 
 // Stores `count` frames from `src` into the feeds at block positions pos,
 // pos + 1, ...: lane 0 + 2.235 lane 3, lane 1 + 2.235 lane 3, lane 2, lane 4,
@@ -37,12 +42,12 @@ void StoreFeeds(const SNCHUNK_INTCHUNK* src, uint32_t count, uint32_t pos) {
 void ConvolveBlock(int set) {
   const float* feeds[kConvolverFeeds];
   for (int f = 0; f < kConvolverFeeds; ++f) feeds[f] = Dsp.ChannelFifo[f].data;
-  g_CpuConvolver.ConvolveBlock(set, feeds, Dsp.EarL.data, Dsp.EarR.data);
+  Cpu().ConvolveBlock(set, feeds, Dsp.EarL.data, Dsp.EarR.data);
 }
 
 }  // namespace
 
-IBlockConvolver& CpuConvolver() { return g_CpuConvolver; }
+IBlockConvolver& CpuConvolver() { return Cpu(); }
 
 bool GpuPathInUse() {
   const Config* cfg = Dsp.ActiveConfig.load(std::memory_order_relaxed);
@@ -58,7 +63,7 @@ bool PrepareHeadphones() {
   ok = Dsp.HeadphoneTail.Resize(kHeadphoneBlock, true) && ok;
   ok = Dsp.HeadphoneOut.Reserve(kHeadphoneBlock) && ok;
   const float* table = static_cast<const float*>(static_cast<const void*>(std::addressof(BinauralTable[0])));
-  ok = ok && g_CpuConvolver.Prepare({table, kBinauralTaps});
+  ok = ok && Cpu().Prepare({table, kBinauralTaps});
   Dsp.HeadphoneFill.store(0, std::memory_order_relaxed);
   // Short of memory the renderer stays unprepared and passes chunks through;
   // the next stream tries again.
@@ -67,7 +72,7 @@ bool PrepareHeadphones() {
 }
 
 void ReleaseHeadphones() {
-  g_CpuConvolver.Release();
+  Cpu().Release();
   for (auto& fifo : Dsp.ChannelFifo) fifo.Release();
   Dsp.EarL.Release();
   Dsp.EarR.Release();

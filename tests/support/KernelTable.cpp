@@ -60,7 +60,8 @@ void WriteEars(CSNFn& k, KernelState&, KernelIo& io, const KernelCoeffs&, int) {
   k.WriteHeadphoneFrames(io.pairs.data(), io.frames.buf.count, io.frames.data());
 }
 void Input(CSNFn& k, KernelState&, KernelIo& io, const KernelCoeffs&, int format) {
-  (k.*kInputFormats[format].convert)(io.pcm.data(), io.frames.buf.count, io.frames.buf);
+  const InputConversion convert = kInputFormats[static_cast<size_t>(format)].convert;
+  (k.*convert)(io.pcm.data(), io.frames.buf.count, io.frames.buf);
 }
 void Silence(CSNFn& k, KernelState&, KernelIo& io, const KernelCoeffs&, int) {
   k.ConvertSilence(io.frames.buf.count, io.frames.buf);
