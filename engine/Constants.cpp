@@ -16,6 +16,12 @@ ButterworthCoeffs DesignButterworth(float frequency, bool highPass, uint32_t sam
   constexpr double sqrt2 = 1.4142135f;
   ButterworthCoeffs c{};
   if (sampleRate == 0) return c;
+  // A corner at or above the Nyquist frequency has no bilinear design (its
+  // pre-warped term turns negative and the section unstable); such a corner,
+  // the encoder's 7 kHz low-pass at 8 kHz for one, is held at 0.45 of the rate,
+  // where the section is still a sound, stable one.
+  const float limit = 0.45f * static_cast<float>(sampleRate);
+  if (frequency > limit) frequency = limit;
   const float a = static_cast<float>(static_cast<double>(frequency) * pi / static_cast<double>(sampleRate));
   const float t = static_cast<float>(std::tan(static_cast<double>(a)));
   if (highPass) {

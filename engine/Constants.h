@@ -9,7 +9,8 @@ namespace sn {
 
 // A second-order Butterworth section at `frequency` Hz for `sampleRate`, with
 // the bilinear transform pre-warped at the corner. Every coefficient is rounded
-// to float; intermediate arithmetic is double.
+// to float; intermediate arithmetic is double. Corners above 0.45 of the rate
+// are held there.
 ButterworthCoeffs DesignButterworth(float frequency, bool highPass, uint32_t sampleRate);
 
 // Everything CalcStaticConstants derives from `cfg` at `sampleRate` (not 0).

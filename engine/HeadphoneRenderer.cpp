@@ -84,8 +84,13 @@ void ReleaseHeadphones() {
 
 void CSNLib::RenderHeadphones(CSNFn& k, int sourceChannels, SNChunk& chunk) {
   const uint32_t rate = Dsp.K().SampleRate;
-  if (rate != 44100 && rate != 48000) return;
-  if (!Dsp.HeadphoneReady) return;
+  if ((rate != 44100 && rate != 48000) || !Dsp.HeadphoneReady) {
+    // No binaural filters for this rate (or no memory for them): the source
+    // still reaches both ears, folded down, rather than losing its centre and
+    // surrounds.
+    FoldToEarsShared(chunk);
+    return;
+  }
 
   const Config& cfg = Dsp.Cfg();
   const int set = CfgGet(cfg.HeadphonesMode) == 0 ? 0 : 1;

@@ -5,7 +5,8 @@
 // convolver (engine/BlockConvolver.h) and the back end's mix overlap-adds it
 // into the two ear signals. A chunk returns only completed blocks, so its frame
 // count changes and up to 8191 frames wait in the feeds; over a stream the
-// returned frames are the convolution of the input frames with no shift.
+// returned frames are the convolution of the input frames with no shift. At a
+// rate the filters do not serve, the source is folded to the two ears instead.
 // CSNLib::RenderHeadphones runs it; DSP thread only.
 #pragma once
 

@@ -60,6 +60,11 @@ int CSonavel::Open(int sampleRate, int channels, int bits, int bufferMs, int pre
   OutputModuleRecord* slave = Slave();
   if (!slave) return -1;
   if (channels != 1 && channels != 2 && channels != 5 && channels != 6) return -1;
+  if (sampleRate < kMinSampleRate || sampleRate > kMaxSampleRate) return -1;
+  // A new stream never starts inside a Write of the old one (a player that
+  // reopens from another thread).
+  m_Open.store(0, std::memory_order_seq_cst);
+  SettleSlaveCalls();
 
   m_SampleRate.store(static_cast<uint32_t>(sampleRate), std::memory_order_relaxed);
   m_Channels.store(channels, std::memory_order_relaxed);
@@ -67,36 +72,42 @@ int CSonavel::Open(int sampleRate, int channels, int bits, int bufferMs, int pre
   m_OutBits.store(CfgGet(m_Config.SlaveRes), std::memory_order_relaxed);
 
   Dsp.ActiveConfig.store(&m_Config, std::memory_order_relaxed);
-  const unsigned rate = sampleRate > 0 ? static_cast<unsigned>(sampleRate) : 0u;
-  CalcStaticConstants(rate);
+  CalcStaticConstants(static_cast<unsigned>(sampleRate));
   // Everything the stream can need is made now, before its first Write: the
-  // host's chunk and output buffers here, the engine's on the DSP thread.
+  // host's chunk and output buffers here, the engine's on the DSP thread, which
+  // also clears what the last stream left.
   if (SettleChunk()) ReserveBuffers();
   PrepareEngine();
 
-  m_Open.store(1, std::memory_order_relaxed);
-  if (m_Events[kUpdateIcon]) Signal(kUpdateIcon);
   m_BalloonShown.store(0, std::memory_order_relaxed);
-  if (m_Events[kDecoderInactiveCheck]) Signal(kDecoderInactiveCheck);
-
-  return slave->Open(sampleRate, 6, m_OutBits.load(std::memory_order_relaxed), bufferMs, prebufferMs);
+  const int result = slave->Open(sampleRate, 6, m_OutBits.load(std::memory_order_relaxed),
+                                 bufferMs > 0 ? bufferMs : 0, prebufferMs > 0 ? prebufferMs : 0);
+  m_Open.store(result >= 0 ? 1 : 0, std::memory_order_seq_cst);
+  if (m_Events[kUpdateIcon]) Signal(kUpdateIcon);
+  if (result >= 0 && m_Events[kDecoderInactiveCheck]) Signal(kDecoderInactiveCheck);
+  return result;
 }
 
 void CSonavel::Close() {
+  const bool wasOpen = m_Open.exchange(0, std::memory_order_seq_cst) != 0;
+  // A Write on another thread may still be inside the slave, reading our
+  // output buffer: nothing is freed or unloaded under it.
+  const bool idle = SettleSlaveCalls();
   // The buffers are only ours to free once no hand-off is outstanding.
-  if (SettleChunk()) FreeBuffers();
+  if (idle && SettleChunk()) FreeBuffers();
   OutputModuleRecord* slave = Slave();
-  if (!slave) return;
-  slave->Close();
-  if (m_Pending != 0) SignalResetDSP();
-  if (m_Reload.load(std::memory_order_relaxed)) {
-    platform::Module* module = m_SlaveModule.load(std::memory_order_relaxed);
-    OutputModuleRecord* record = slave;
-    m_SlaveRecord.store(nullptr, std::memory_order_relaxed);
-    m_SlaveModule.store(nullptr, std::memory_order_relaxed);
-    UnloadSlaveModule(&module, &record, 0);
+  if (slave) {
+    if (wasOpen) slave->Close();
+    // The next stream starts from clean state, whatever the last Write was.
+    if (wasOpen) SignalResetDSP();
+    if (idle && m_Reload.load(std::memory_order_relaxed)) {
+      platform::Module* module = m_SlaveModule.load(std::memory_order_relaxed);
+      OutputModuleRecord* record = slave;
+      m_SlaveRecord.store(nullptr, std::memory_order_relaxed);
+      m_SlaveModule.store(nullptr, std::memory_order_relaxed);
+      UnloadSlaveModule(&module, &record, 0);
+    }
   }
-  m_Open.store(0, std::memory_order_relaxed);
   if (m_Events[kUpdateIcon]) Signal(kUpdateIcon);
 }
 
@@ -110,6 +121,10 @@ int BytesPerSample(int bits) { return bits >= 8 ? bits / 8 : 1; }
 }  // namespace
 
 int CSonavel::Write(char* buffer, int length) {
+  SlaveCall call(m_SlaveCalls);
+  // Counted first, checked second: a Close that clears the flag and then finds
+  // no call running knows that no Write will touch the buffers after it.
+  if (!m_Open.load(std::memory_order_seq_cst)) return 1;
   OutputModuleRecord* slave = Slave();
   if (!slave) return 1;
   if (length == 0) {
@@ -184,9 +199,12 @@ int CSonavel::WriteChunk(OutputModuleRecord* slave, const uint8_t* source, uint3
 }
 
 int CSonavel::CanWrite() {
+  SlaveCall call(m_SlaveCalls);
   OutputModuleRecord* slave = Slave();
   if (!slave) return 0;
-  const uint32_t free = static_cast<uint32_t>(slave->CanWrite());
+  // A slave that answers with a negative count has no room.
+  const int answer = slave->CanWrite();
+  const uint32_t free = answer > 0 ? static_cast<uint32_t>(answer) : 0u;
   const int outBits = m_OutBits.load(std::memory_order_relaxed);
   const int outBytes = outBits >= 8 ? outBits / 8 : 0;
   if (outBytes == 0) return 0;
@@ -197,37 +215,46 @@ int CSonavel::CanWrite() {
 }
 
 int CSonavel::IsPlaying() {
+  SlaveCall call(m_SlaveCalls);
   OutputModuleRecord* s = Slave();
   return s ? s->IsPlaying() : 0;
 }
 
 int CSonavel::Pause(int pause) {
+  SlaveCall call(m_SlaveCalls);
   OutputModuleRecord* s = Slave();
   return s ? s->Pause(pause) : 0;
 }
 
 void CSonavel::SetVolume(int volume) {
+  SlaveCall call(m_SlaveCalls);
   m_Volume.store(volume, std::memory_order_relaxed);
   if (OutputModuleRecord* s = Slave()) s->SetVolume(volume);
 }
 
 void CSonavel::SetPan(int pan) {
+  SlaveCall call(m_SlaveCalls);
   if (OutputModuleRecord* s = Slave()) s->SetPan(pan);
 }
 
 void CSonavel::Flush(int timeMs) {
-  OutputModuleRecord* s = Slave();
-  if (!s) return;
-  s->Flush(timeMs);
+  {
+    SlaveCall call(m_SlaveCalls);
+    OutputModuleRecord* s = Slave();
+    if (!s) return;
+    s->Flush(timeMs);
+  }
   SignalResetDSP();
 }
 
 int CSonavel::GetOutputTime() {
+  SlaveCall call(m_SlaveCalls);
   OutputModuleRecord* s = Slave();
   return s ? s->GetOutputTime() : 0;
 }
 
 int CSonavel::GetWrittenTime() {
+  SlaveCall call(m_SlaveCalls);
   OutputModuleRecord* s = Slave();
   return s ? s->GetWrittenTime() : 0;
 }

@@ -25,6 +25,9 @@ namespace sn {
 inline constexpr intptr_t kSonavelModuleId = 6546551;  // 0x63E477
 inline constexpr uint32_t kHandOffTimeoutMs = 5000;
 inline constexpr int kMaxSlavePiece = 8192;  // bytes per slave Write, whole frames
+// The sample rates Open accepts: from telephone-grade audio to 768 kHz.
+inline constexpr int kMinSampleRate = 4000;
+inline constexpr int kMaxSampleRate = 768000;
 
 inline constexpr char16_t kMsgInternalError[] = u"An internal error has occurred.";
 inline constexpr char16_t kMsgSlaveOpen[] = u"Slave module could not be opened.";
@@ -128,6 +131,17 @@ class CSonavel : public CSNLib {
   // Waits (bounded) for a chunk whose hand-off timed out; true when the DSP
   // thread no longer holds the input buffer.
   bool SettleChunk();
+  // Waits (bounded) until no entry of the player's is inside the slave or
+  // reading our buffers; true when none is.
+  bool SettleSlaveCalls();
+  // Counts an entry that may call the slave for as long as it runs.
+  struct SlaveCall {
+    explicit SlaveCall(std::atomic<int32_t>& n) : n_(n) { n_.fetch_add(1, std::memory_order_seq_cst); }
+    ~SlaveCall() { n_.fetch_sub(1, std::memory_order_seq_cst); }
+    SlaveCall(const SlaveCall&) = delete;
+    SlaveCall& operator=(const SlaveCall&) = delete;
+    std::atomic<int32_t>& n_;
+  };
   void StopThreads();
   // Undoes a partial Init: stops what was started and frees the events.
   void TearDown();
@@ -158,7 +172,10 @@ class CSonavel : public CSNLib {
   std::atomic<int32_t> m_Reload{1};
 
   int32_t m_Pending = 0;
+  // A stream is open: Open was accepted here and by the slave, Close not yet called.
   std::atomic<int32_t> m_Open{0};
+  // Entries of the player's currently inside the slave (see SlaveCall).
+  std::atomic<int32_t> m_SlaveCalls{0};
   std::atomic<int32_t> m_BalloonShown{0};
 
   // Hand-off accounting: requests made and requests the DSP thread completed.

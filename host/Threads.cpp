@@ -1,6 +1,8 @@
 // The two threads of the plug-in and the hand-offs between them and the player.
 #include <chrono>
+#include <cstdio>
 #include <exception>
+#include <thread>
 
 #include "host/Sonavel.h"
 
@@ -78,9 +80,13 @@ void CSonavel::StopThreads() {
 }
 
 void CSonavel::Quit() {
+  m_Open.store(0, std::memory_order_seq_cst);
+  // A call of the player's still inside the slave keeps the slave loaded and
+  // our buffers allocated.
+  const bool idle = SettleSlaveCalls();
   StopThreads();
   const bool stopped = !ThreadsRunning();
-  if (stopped) {
+  if (stopped && idle) {
     platform::Module* module = m_SlaveModule.load(std::memory_order_relaxed);
     OutputModuleRecord* record = m_SlaveRecord.load(std::memory_order_relaxed);
     m_SlaveRecord.store(nullptr, std::memory_order_relaxed);
@@ -93,7 +99,9 @@ void CSonavel::Quit() {
   }
   // A thread that would not stop may still use the slave and the events: they
   // are left alone rather than freed under it.
-  SaveConfig(m_Config);
+  if (const long status = SaveConfig(m_Config))
+    std::fprintf(stderr, "Sonavel: the settings could not be saved (error %ld); the stored ones are unchanged.\n",
+                 status);
 }
 
 bool CSonavel::Request(EventIndex request, EventIndex ack, std::atomic<uint32_t>& done, uint32_t target) {
@@ -103,6 +111,15 @@ bool CSonavel::Request(EventIndex request, EventIndex ack, std::atomic<uint32_t>
   uint32_t r = platform::SignalAndWait(m_Events[request], m_Events[ack], m_HandOffTimeoutMs);
   while (!reached() && r == 0) r = platform::WaitEvent(m_Events[ack], MsLeft(deadline));
   return reached();
+}
+
+bool CSonavel::SettleSlaveCalls() {
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(m_HandOffTimeoutMs);
+  while (m_SlaveCalls.load(std::memory_order_seq_cst) != 0) {
+    if (Clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
 }
 
 bool CSonavel::SettleChunk() {

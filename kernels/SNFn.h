@@ -161,6 +161,12 @@ inline InputConversion FindInputConversion(int channels, int bits) {
 // The delay stage: one routine for both back ends (it only moves samples).
 void DelayChannelsShared(DelayLine lines[6], SNChunk& chunk);
 
+// A standard fold to two channels for headphones where the binaural filters
+// cannot serve: L + 0.7071 (C + SL), R + 0.7071 (C + SR), the LFE left out;
+// lanes 2..5 keep what they held. Evaluated in double, rounded once. One
+// routine for both back ends.
+void FoldToEarsShared(SNChunk& chunk);
+
 class CSNFnx87 final : public CSNFn {
  public:
   void ApplySteering(const float* steerLR, const float* steerCS, const CentreMix& centre, SNChunk& chunk) override;
