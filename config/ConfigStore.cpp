@@ -52,7 +52,8 @@ void LoadConfig(Config& c) {
   char16_t path[kSlavePathChars] = {};
   uint32_t size = sizeof(path);
   RegType type{};
-  if (key && key->Query(kSlaveValue, &type, path, &size) == platform::kRegOk && type == RegType::Sz) {
+  // A string, and not an empty one: a path of nothing names no module.
+  if (key && key->Query(kSlaveValue, &type, path, &size) == platform::kRegOk && type == RegType::Sz && path[0]) {
     path[kSlavePathChars - 1] = 0;
     SetSlavePath(c, path);
   } else {

@@ -5,6 +5,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   libkissfft-dev libsndfile1-dev libmysofa-dev
   googletest libgtest-dev libbenchmark-dev
+  clang libclang-rt-14-dev
 )
 missing=()
 for p in "${packages[@]}"; do
