@@ -298,11 +298,13 @@ bool Recover(Stream& st, int err) {
   return true;
 }
 
-// Moves what the ring holds into the device while it has room. Device lock held.
+// Moves what the ring holds into the device while it has room, at most one
+// period at a time (a plug-in that blocks in its writes, such as a file on a
+// pipe, must not hold the lock and the clock for longer). Device lock held.
 // Returns the frames moved.
 int64_t Pump(OutputState& s, Stream& st) {
   int64_t moved = 0;
-  for (int attempts = 0; attempts < 64; ++attempts) {
+  for (int attempts = 0; attempts < 8 && moved < static_cast<int64_t>(st.periodFrames); ++attempts) {
     const int64_t ringFrames = RingUsed(s) / st.frameBytes;
     if (ringFrames <= 0) break;
     if (st.failed) {  // discard as if played
@@ -316,7 +318,7 @@ int64_t Pump(OutputState& s, Stream& st) {
       Recover(st, static_cast<int>(avail));  // a failed device is drained above next time
       continue;
     }
-    const int64_t n = std::min<int64_t>({avail, ringFrames, static_cast<int64_t>(st.periodFrames)});
+    const int64_t n = std::min<int64_t>({avail, ringFrames, static_cast<int64_t>(st.periodFrames) - moved});
     if (n <= 0) break;
     Convert(s, st, static_cast<size_t>(n));
     const snd_pcm_sframes_t w = snd_pcm_writei(st.pcm, st.scratch.data(), static_cast<snd_pcm_uframes_t>(n));
