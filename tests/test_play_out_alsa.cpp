@@ -79,7 +79,13 @@ class AlsaScratch {
   AlsaScratch() {
     const std::string conf = dir_ / "asound.conf";
     std::ofstream f(conf);
-    f << Device("!default", Raw("default"), "") << Device("mapped", Raw("mapped"), "chmap [ \"FL,FR,FC,LFE,RL,RR\" ]")
+    // The map comes from an identity route: the null device's own map option
+    // is not freed by ALSA at close.
+    f << Device("!default", Raw("default"), "{ type null }")
+      << Device("mapped", Raw("mapped"),
+                "{\n    type route\n    slave { pcm { type null } channels 6 }\n"
+                "    ttable { 0.0 1 1.1 1 2.2 1 3.3 1 4.4 1 5.5 1 }\n"
+                "    chmap [ \"FL,FR,FC,LFE,RL,RR\" ]\n  }")
       << "pcm.stereo_only {\n  type multi\n  slaves.a { pcm { type null } channels 2 }\n"
          "  bindings.0 { slave a channel 0 }\n  bindings.1 { slave a channel 1 }\n}\n";
     f.close();
@@ -90,9 +96,8 @@ class AlsaScratch {
   bool Ok() const { return !dir_.path.empty(); }
 
  private:
-  static std::string Device(const std::string& name, const std::string& file, const std::string& nullOptions) {
-    return "pcm." + name + " {\n  type file\n  slave.pcm { type null " + nullOptions + " }\n  file \"" + file +
-           "\"\n  format \"raw\"\n}\n";
+  static std::string Device(const std::string& name, const std::string& file, const std::string& slave) {
+    return "pcm." + name + " {\n  type file\n  slave.pcm " + slave + "\n  file \"" + file + "\"\n  format \"raw\"\n}\n";
   }
   EnvGuard config_{"ALSA_CONFIG_PATH"};
   EnvGuard device_{"SONAVEL_ALSA_DEVICE"};
