@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
-  libkissfft-dev libsndfile1-dev libmysofa-dev
+  libkissfft-dev libsndfile1-dev libmysofa-dev libasound2-dev
   googletest libgtest-dev libbenchmark-dev
   clang libclang-rt-14-dev
 )
