@@ -1,6 +1,7 @@
 #include "host/Sonavel.h"
 
 #include <climits>
+#include <cstdio>
 
 namespace sn {
 
@@ -21,6 +22,14 @@ CSonavel::~CSonavel() {
   if (!ThreadsRunning()) FreeBuffers();
   Config* live = &m_Config;
   Dsp.ActiveConfig.compare_exchange_strong(live, nullptr, std::memory_order_relaxed);
+}
+
+long CSonavel::SaveConfig(const Config& c) {
+  const long status = StoreConfig(c);
+  if (status != 0)
+    std::fprintf(stderr, "Sonavel: the settings could not be saved (error %ld); the stored ones are unchanged.\n",
+                 status);
+  return status;
 }
 
 bool CSonavel::ReserveBuffers() {

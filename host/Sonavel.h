@@ -97,7 +97,9 @@ class CSonavel : public CSNLib {
 
   // Settings.
   static void GetConfig(Config& c) { LoadConfig(c); }
-  static long SaveConfig(const Config& c) { return StoreConfig(c); }
+  // Stores the settings; a failure is reported (one line on standard error),
+  // never silent, and the stored ones stay as they were.
+  static long SaveConfig(const Config& c);
   void PushConfig() { CopyConfig(m_SavedConfig, m_Config); }
   void PopConfig() { CopyConfig(m_Config, m_SavedConfig); }
 

@@ -99,9 +99,7 @@ void CSonavel::Quit() {
   }
   // A thread that would not stop may still use the slave and the events: they
   // are left alone rather than freed under it.
-  if (const long status = SaveConfig(m_Config))
-    std::fprintf(stderr, "Sonavel: the settings could not be saved (error %ld); the stored ones are unchanged.\n",
-                 status);
+  SaveConfig(m_Config);
 }
 
 bool CSonavel::Request(EventIndex request, EventIndex ack, std::atomic<uint32_t>& done, uint32_t target) {
