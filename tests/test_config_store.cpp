@@ -216,32 +216,29 @@ TEST_F(ConfigStoreTest, BinaryGarbageReadsAsDefaults) {
 
 // A value of the wrong type loads as its default: a string where a number
 // belongs (even one whose UTF-16 bytes are exactly four), a number where the
-// slave path belongs. Four bytes of binary data still read as a number.
-TEST_F(ConfigStoreTest, WrongTypedValuesLoadAsDefaults) {
-  WriteHive(
-      "\"Mode\"=\"4\"\n"
-      "\"Master Gain\"=\"-6\"\n"
-      "\"Delay L\"=hex:05,00,00,00\n"
-      "\"Slave Module\"=dword:00000005\n");
-  const Config c = Load();
-  EXPECT_EQ(c.Mode, 2);
-  EXPECT_EQ(c.MasterGain, 0);
-  EXPECT_EQ(c.DelayL, 5);
-  char16_t path[kSlavePathChars];
-  GetSlavePath(c, path);
-  EXPECT_EQ(std::u16string(path), std::u16string(SN_DEF_SLAVEMODULE));
-}
-
-// A value with no bytes at all reads as missing data, not as a copy from
-// nowhere (the undefined-behaviour build checks the copy).
-TEST_F(ConfigStoreTest, EmptyBinaryValuesLoadAsDefaults) {
-  WriteHive("\"Delay L\"=hex:\n\"Mode\"=hex(4):\n\"Slave Module\"=hex(1):\n");
-  const Config c = Load();
-  EXPECT_EQ(c.DelayL, 0);
-  EXPECT_EQ(c.Mode, 2);
-  char16_t path[kSlavePathChars];
-  GetSlavePath(c, path);
-  EXPECT_EQ(std::u16string(path), std::u16string(SN_DEF_SLAVEMODULE));
+// slave path belongs, and a value with no bytes at all (read as missing data,
+// not copied from nowhere: the undefined-behaviour build checks the copy).
+// Four bytes of binary data still read as a number.
+TEST_F(ConfigStoreTest, WrongTypedAndEmptyValuesLoadAsDefaults) {
+  struct Case {
+    const char* hive;
+    int32_t mode, masterGain, delayL;
+  };
+  const Case cases[] = {
+      {"\"Mode\"=\"4\"\n\"Master Gain\"=\"-6\"\n\"Delay L\"=hex:05,00,00,00\n\"Slave Module\"=dword:00000005\n", 2, 0, 5},
+      {"\"Delay L\"=hex:\n\"Mode\"=hex(4):\n\"Master Gain\"=dword:00000003\n\"Slave Module\"=hex(1):\n", 2, 3, 0},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.hive);
+    WriteHive(k.hive);
+    const Config c = Load();
+    EXPECT_EQ(c.Mode, k.mode);
+    EXPECT_EQ(c.MasterGain, k.masterGain);
+    EXPECT_EQ(c.DelayL, k.delayL);
+    char16_t path[kSlavePathChars];
+    GetSlavePath(c, path);
+    EXPECT_EQ(std::u16string(path), std::u16string(SN_DEF_SLAVEMODULE));
+  }
 }
 
 // A FIFO (or any file that is not a regular one) in the hive's place reads as
