@@ -86,40 +86,45 @@ bool IsSilent(const float* v, uint32_t n) {
 CpuBlockConvolver::~CpuBlockConvolver() { Release(); }
 
 bool CpuBlockConvolver::Prepare(const BinauralFilterSet& filters) {
-  if (ready_ && preparedWith_ == filters.responses) return true;
-  Release();
-  if (!filters.responses || filters.taps <= 0 || filters.taps > static_cast<int>(kConvolverBlock)) return false;
+  if (!filters.responses || filters.taps <= 0 || filters.taps > static_cast<int>(kConvolverBlock)) {
+    Release();
+    return false;
+  }
+  if (ready_ && preparedWith_ == filters.responses && preparedTaps_ == filters.taps) return true;
   const uint32_t taps = static_cast<uint32_t>(filters.taps);
 
+  // Memory first, only what is not there yet: preparing with other filters
+  // (the table of another rate) reuses it.
+  ready_ = false;
   bool ok = true;
-  forward_ = AllocFft(0);
-  inverse_ = AllocFft(1);
+  if (!forward_) forward_ = AllocFft(0);
+  if (!inverse_) inverse_ = AllocFft(1);
   ok = forward_ && inverse_;
   ok = padded_.Resize(kConvolverOut, true) && ok;
   ok = spectrum_.Resize(kBins) && ok;
   ok = sum_[0].Resize(kBins) && ok;
   ok = sum_[1].Resize(kBins) && ok;
+  for (auto& set : spectra_)
+    for (auto& feed : set)
+      for (auto& ear : feed) ok = ear.Resize(kBins) && ok;
+  if (!ok) {
+    Release();
+    return false;
+  }
   // Each response: taps, zeros to 16384 and the two floats of the last bin,
   // transformed in place (the real forward transform reads its input whole
   // before it writes).
-  for (int set = 0; ok && set < 2; ++set)
-    for (int feed = 0; ok && feed < kConvolverFeeds; ++feed)
-      for (int ear = 0; ok && ear < 2; ++ear) {
-        float* v = reinterpret_cast<float*>(spectra_[set][feed][ear].Resize(kBins));
-        if (!v) {
-          ok = false;
-          break;
-        }
+  for (int set = 0; set < 2; ++set)
+    for (int feed = 0; feed < kConvolverFeeds; ++feed)
+      for (int ear = 0; ear < 2; ++ear) {
+        float* v = reinterpret_cast<float*>(spectra_[set][feed][ear].data);
         const float* r = filters.responses + static_cast<size_t>(set * 10 + feed * 2 + ear) * taps;
         std::memcpy(v, r, taps * sizeof(float));
         std::memset(v + taps, 0, (2 * kBins - taps) * sizeof(float));
         kiss_fftr(forward_, v, reinterpret_cast<kiss_fft_cpx*>(v));
       }
-  if (!ok) {
-    Release();
-    return false;
-  }
   preparedWith_ = filters.responses;
+  preparedTaps_ = filters.taps;
   ready_ = true;
   return true;
 }
@@ -136,6 +141,7 @@ void CpuBlockConvolver::Release() {
   AlignedFree(inverse_);
   forward_ = inverse_ = nullptr;
   preparedWith_ = nullptr;
+  preparedTaps_ = 0;
   ready_ = false;
 }
 

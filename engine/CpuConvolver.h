@@ -42,6 +42,7 @@ class CpuBlockConvolver final : public IBlockConvolver {
   kiss_fftr_state* forward_ = nullptr;
   kiss_fftr_state* inverse_ = nullptr;
   const float* preparedWith_ = nullptr;
+  int preparedTaps_ = 0;
   bool ready_ = false;
 };
 
