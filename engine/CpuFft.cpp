@@ -226,7 +226,7 @@ void CpuRealFft::ForwardPadded(const float* x, float* re, float* im) {
 #if defined(SN_FFT_SSE2)
   if (vector_) {
     for (; n < filled; n += 4) {
-      const __m128 v0 = _mm_load_ps(x + 2 * n), v1 = _mm_load_ps(x + 2 * n + 4);
+      const __m128 v0 = _mm_loadu_ps(x + 2 * n), v1 = _mm_loadu_ps(x + 2 * n + 4);
       _mm_store_ps(aRe + n, _mm_shuffle_ps(v0, v1, _MM_SHUFFLE(2, 0, 2, 0)));
       _mm_store_ps(aIm + n, _mm_shuffle_ps(v0, v1, _MM_SHUFFLE(3, 1, 3, 1)));
     }
@@ -325,8 +325,8 @@ void CpuRealFft::Inverse(const float* re, const float* im, float* x) {
   if (vector_) {
     for (; n < kM; n += 4) {
       const __m128 zr = _mm_load_ps(bIm + n), zi = _mm_load_ps(bRe + n);
-      _mm_store_ps(x + 2 * n, _mm_unpacklo_ps(zr, zi));
-      _mm_store_ps(x + 2 * n + 4, _mm_unpackhi_ps(zr, zi));
+      _mm_storeu_ps(x + 2 * n, _mm_unpacklo_ps(zr, zi));
+      _mm_storeu_ps(x + 2 * n + 4, _mm_unpackhi_ps(zr, zi));
     }
   }
 #endif

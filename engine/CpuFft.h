@@ -23,8 +23,8 @@
 //
 // Threads: Prepare and Release on the thread that owns the convolver; Forward
 // and Inverse on one thread at a time (they share the work arrays). Memory:
-// Prepare allocates everything; the transforms never allocate. Buffers passed
-// in are 16-byte aligned.
+// Prepare allocates everything; the transforms never allocate. The spectra
+// passed in and out are 16-byte aligned; the samples need not be.
 #pragma once
 
 #include <cstdint>
