@@ -153,6 +153,18 @@ class CSonavel : public CSNLib {
   // Returns -1 when the hand-off failed, 1 when output went to the slave, 0
   // when the chunk produced none.
   int WriteChunk(OutputModuleRecord* slave, const uint8_t* source, uint32_t frames);
+  // The engine input buffer as output PCM in the 16- or 24-bit output buffer:
+  // its bytes, their count and the frame size; false for another output width.
+  bool ConvertOutput(const uint8_t** bytes, size_t* total, int* frameBytes);
+  // Hands `total` bytes to the slave in pieces of whole frames of at most
+  // kMaxSlavePiece bytes.
+  static void SendToSlave(OutputModuleRecord* slave, const uint8_t* bytes, size_t total, int frameBytes);
+  // Plays out the end of the stream (see IsPlaying): sends what the engine
+  // still owes, piece by piece, as far as the slave has room. True when all of
+  // it has gone to the slave (or the end was given up), false while some waits.
+  bool PlayOutEnd(OutputModuleRecord* slave);
+  // Forgets an end not yet played out (a stop, a seek, more data).
+  void DropEnd();
 
   platform::Event* m_Events[kEventCount] = {};
   platform::Thread* m_UiThread = nullptr;
@@ -162,6 +174,23 @@ class CSonavel : public CSNLib {
   std::atomic<void (*)()> m_ChunkHook{nullptr};
   // Set by Open: the next reset the DSP thread runs prepares the stream first.
   std::atomic<int32_t> m_PreparePending{0};
+  // What the next process-chunk request asks of the DSP thread.
+  enum ChunkKind : int32_t { kChunkWrite = 0, kChunkDrainFirst, kChunkDrainNext };
+  std::atomic<int32_t> m_ChunkKind{kChunkWrite};
+
+  // The end of the stream, player's thread only. A Write that took data sets
+  // m_EndPending; the next IsPlaying starts playing out the end (m_Draining),
+  // whose converted piece waits in the output buffer from m_DrainSent to
+  // m_DrainBytes while the slave has no room. m_DrainStall is when the slave
+  // last took some of it (steady clock, ms).
+  bool m_EndPending = false;
+  bool m_Draining = false;
+  bool m_DrainStarted = false;
+  size_t m_DrainBytes = 0;
+  size_t m_DrainSent = 0;
+  int m_DrainFrameBytes = 0;
+  int64_t m_DrainStall = 0;
+  std::atomic<int32_t> m_Paused{0};
 
   std::atomic<uint32_t> m_SampleRate{0};
   std::atomic<int32_t> m_Channels{0};

@@ -158,7 +158,14 @@ uint32_t CSonavel::DecodeThread(void* arg) {
       if (why == 2) {
         if (void (*hook)() = self.m_ChunkHook.load(std::memory_order_relaxed)) hook();
         Dsp.ActiveConfig.store(&self.m_Config, std::memory_order_relaxed);
-        self.ProcessChunk(self.m_Channels.load(std::memory_order_relaxed), self.m_Input);
+        const int channels = self.m_Channels.load(std::memory_order_relaxed);
+        const int32_t kind = self.m_ChunkKind.load(std::memory_order_relaxed);
+        if (kind == kChunkWrite) {
+          self.ProcessChunk(channels, self.m_Input);
+        } else {
+          if (kind == kChunkDrainFirst) BeginDrain(channels);
+          self.DrainChunk(channels, self.m_Input);
+        }
         self.m_ChunksDone.fetch_add(1, std::memory_order_release);
         self.Signal(kChunkProcessed);
       } else if (why == 3) {

@@ -3,7 +3,8 @@
 // malloc itself, which the FFT library would use) and counts the calls made on
 // every thread while a stream plays through the exported record, in every mode
 // and back end, across a Flush, a mode change, setting changes, a back-end
-// switch and a Write longer than an engine chunk.
+// switch, a Write longer than an engine chunk and the end of the stream played
+// out (with the slave short of room, and again after more data).
 #if defined(__GNUC__) && !defined(__clang__)
 // The replacements below pair malloc with free on purpose.
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
@@ -139,10 +140,21 @@ TEST_P(HostAlloc, SteadyStreamAllocatesNothingOnAnyThread) {
   refused += WriteBlock(20000);
   rec_->Pause(1);
   rec_->Pause(0);
+  // The end of the stream: first with no room at the slave, then with some.
+  slave_->canWriteBytes = 0;
+  const int waitedForRoom = rec_->IsPlaying();
+  slave_->canWriteBytes = 65536;
+  int polls = 0;
+  while (rec_->IsPlaying() && polls < 100) ++polls;
+  refused += WriteBlock(3000);
+  while (rec_->IsPlaying() && polls < 200) ++polls;
   g_counting.store(false);
 
   EXPECT_EQ(refused, 0);
   EXPECT_EQ(g_allocations.exchange(0), 0);
+  EXPECT_EQ(polls, 0);
+  // Headphones and the delayed L line hold something at the end.
+  EXPECT_EQ(waitedForRoom, 1);
   EXPECT_GT(OutFrames(), 48000);
   rec_->Close();
 }
