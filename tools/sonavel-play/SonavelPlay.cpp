@@ -53,6 +53,8 @@ void Usage(FILE* to) {
       "  --bits 8|16|24|32    sample format handed to the module (default 16)\n"
       "  --block N            frames per Write (default 576)\n"
       "  --volume N           volume 0..255 (default 255)\n"
+      "  --config             open the settings window as playback starts (needs a display);\n"
+      "                       it stays usable until playback ends\n"
       "  --help               this text\n");
 }
 
@@ -114,6 +116,7 @@ struct Options {
   int bits = 16;
   int block = 576;
   int volume = 255;
+  bool config = false;
 };
 
 // The directory of this executable, with a trailing separator.
@@ -191,6 +194,8 @@ Options ParseArgs(int argc, char** argv) {
       auto n = ParseInt(v, 0, 255);
       if (!n) Fail(2, "--volume must be 0..255, got '" + v + "'");
       o.volume = *n;
+    } else if (a == "--config") {
+      o.config = true;
     } else if (a.size() > 1 && a[0] == '-') {
       Fail(2, "unknown option " + a + " (see --help)");
     } else if (o.input.empty()) {
@@ -288,6 +293,9 @@ void Play(OutputModuleRecord* rec, SNDFILE* in, const SF_INFO& info, const Optio
   std::vector<unsigned char> bytes(static_cast<size_t>(o.block) * frameBytes);
 
   if (rec->Init) rec->Init();
+  // As the player's configuration entry does: the window opens on the module's
+  // own user-interface thread and this call returns at once.
+  if (o.config && rec->Config) rec->Config(nullptr);
   if (rec->SetVolume) rec->SetVolume(o.volume);
   const int opened = rec->Open ? rec->Open(info.samplerate, ch, o.bits, 2000, 500) : -1;
   if (opened < 0) {
