@@ -299,20 +299,6 @@ TEST_F(HostResetTest, EmptyWriteClearsPendingSoCloseDoesNotReset) {
   EXPECT_TRUE(HeardOldBlock());
 }
 
-TEST_F(HostFixture, BalloonCheckFiresOncePerStream) {
-  InitModule();
-  ASSERT_EQ(rec_->Open(44100, 2, 16, 2000, 500), 0);
-  // The user-interface thread handles the check asynchronously; a reset round
-  // trip through the DSP thread gives it time without a sleep loop.
-  for (int i = 0; i < 200 && !Sonavel.BalloonShown(); ++i) Sonavel.SignalResetDSP();
-  EXPECT_TRUE(Sonavel.BalloonShown());
-  rec_->Close();
-  ASSERT_EQ(rec_->Open(44100, 2, 16, 2000, 500), 0);
-  // Open clears the flag before it asks for the check again.
-  for (int i = 0; i < 200 && !Sonavel.BalloonShown(); ++i) Sonavel.SignalResetDSP();
-  EXPECT_TRUE(Sonavel.BalloonShown());
-}
-
 // The player's thread writes while the user-interface thread changes settings,
 // recomputes the constants and resets the engine: every hand-off completes and
 // every block comes out whole.
