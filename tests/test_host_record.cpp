@@ -1,6 +1,8 @@
 // The host's contract through the exported record, driven like the player
 // drives it, with the recording slave behind it.
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <filesystem>
@@ -297,6 +299,39 @@ TEST_F(HostResetTest, EmptyWriteClearsPendingSoCloseDoesNotReset) {
     ASSERT_EQ(rec_->Open(48000, 2, 16, 2000, 500), 0);
   });
   EXPECT_TRUE(HeardOldBlock());
+}
+
+// Without a display that accepts a connection the module keeps working: the
+// configuration entry returns at once, About prints its one line, Quit stops
+// both threads.
+TEST_F(HostFixture, ConfigAndAboutWithoutAReachableDisplay) {
+  for (const char* display : {"", ":31999"}) {
+    if (*display) setenv("DISPLAY", display, 1);
+    InitModule();
+    rec_->Config(nullptr);
+    fflush(stderr);
+    const int saved = dup(2);
+    const std::string log = dir_ + "/stderr.txt";
+    const int fd = open(log.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0600);
+    ASSERT_GE(fd, 0);
+    dup2(fd, 2);
+    rec_->About(nullptr);
+    dup2(saved, 2);
+    close(saved);
+    close(fd);
+    // The configuration entry's line comes from the user-interface thread and
+    // may land in the capture too.
+    std::ifstream in(log);
+    int about = 0;
+    for (std::string line; std::getline(in, line);) {
+      if (line.rfind("About: Tamberlin Sonavel v1.00 - ", 0) == 0) ++about;
+      else EXPECT_EQ(line.rfind("Sonavel: The settings window needs a display", 0), 0u) << line;
+    }
+    EXPECT_EQ(about, 1);
+    rec_->Quit();
+    EXPECT_FALSE(Sonavel.ThreadsRunning());
+  }
+  rec_ = nullptr;
 }
 
 // The player's thread writes while the user-interface thread changes settings,

@@ -1,26 +1,26 @@
-// The toolkit's side of the user-interface thread: the application object, the
-// view, and a loop that runs until it is stopped while watching the host's
-// events. One toolkit is built in per platform; OpenShell returns none when it
-// cannot show anything (no display, or the process's toolkit belongs to another
-// thread), and the thread then runs without windows.
+// The toolkit's side of the user interface. A toolkit such as Qt allows one
+// application object per process, bound for good to the thread that made it,
+// while the plug-in's user-interface thread starts at every Init and ends at
+// every Quit. So the toolkit runs on a thread of its own, started at first use
+// and kept until the module is unloaded; each life of the user-interface
+// thread is one session of the settings window and the icon on it.
 //
-// Threads: created, run and destroyed on the user-interface thread.
-// RequestAbout may be called from any thread (see UiThread.h).
+// AcquireToolkit returns none when no window can be shown (no display, or the
+// process's toolkit instance belongs to the player), and the user-interface
+// thread then runs without windows.
 #pragma once
 
 #include <atomic>
-#include <cstdint>
-#include <functional>
 #include <memory>
 
 #include "platform/Platform.h"
-#include "ui/ConfigView.h"
+#include "ui/SettingsHost.h"
 
 namespace sn::ui {
 
 // One About box asked for by another thread: `closed` is signalled once, when
 // the box has closed or will never be shown. Shared by the asking thread and
-// the shell; the last owner frees the event.
+// the toolkit; the last owner frees the event.
 struct AboutRequest {
   AboutRequest() : closed(platform::CreateEvent()) {}
   ~AboutRequest() { platform::DestroyEvent(closed); }
@@ -33,23 +33,24 @@ struct AboutRequest {
   std::atomic<bool> done{false};
 };
 
-class Shell {
+class Toolkit {
  public:
-  virtual ~Shell() = default;
-  virtual ConfigView& View() = 0;
-  // Runs the loop. `wake` is called on this thread whenever one of
-  // `events[0..count)` may have been signalled (it consumes them itself), and
-  // once at the start. Returns after Stop.
-  virtual void Run(platform::Event* const* events, uint32_t count, const std::function<void()>& wake) = 0;
-  // Ends Run from inside a `wake` call.
-  virtual void Stop() = 0;
+  virtual ~Toolkit() = default;
+  // Called on the plug-in's user-interface thread: runs one session (the
+  // settings window hidden, the icon, the status timer) on the toolkit's
+  // thread, serving the run of host events (see UiThread.h) until its quit
+  // event; returns once the session's windows are gone. False, at once, when
+  // the toolkit has ended and no session can run.
+  virtual bool RunSession(SettingsHost& host, platform::Event* const* events) = 0;
   // Any thread: queues an About box, independent of the settings window. The
-  // shell signals the request's event as the box closes, or as the shell ends.
+  // request is finished as the box closes, or as the toolkit ends.
   virtual void RequestAbout(std::shared_ptr<AboutRequest> request) = 0;
+  // True on the toolkit's own thread.
+  virtual bool OnToolkitThread() const = 0;
 };
 
-// The toolkit's shell, or null when no window can be shown here.
-std::unique_ptr<Shell> OpenShell();
+// Any thread: the toolkit, started on first use; null when no window can be shown.
+Toolkit* AcquireToolkit();
 // Shows the About box modally on the calling thread when the process already
 // runs the toolkit there (a player built on the same toolkit); false otherwise.
 bool ShowAboutHere();

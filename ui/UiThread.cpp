@@ -1,57 +1,32 @@
 #include "ui/UiThread.h"
 
-#include <atomic>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 
-#include "ui/ConfigDlg.h"
 #include "ui/Shell.h"
 #include "ui/Texts.h"
 
 namespace sn::ui {
 
-namespace {
-
-// The running shell, for About boxes asked for by other threads. The thread
-// that runs it takes it out under the lock before the shell goes away.
-std::mutex g_ShellLock;
-Shell* g_Shell = nullptr;
-std::thread::id g_ShellThread;
-
-void Publish(Shell* shell) {
-  std::lock_guard<std::mutex> lock(g_ShellLock);
-  g_Shell = shell;
-  g_ShellThread = shell ? std::this_thread::get_id() : std::thread::id();
-}
-
-void RunWithShell(SettingsHost& host, Shell& shell, platform::Event* const* events) {
-  ConfigDlg dlg(host, shell.View());
-  Publish(&shell);
-  bool quit = false;
-  // Serves every signalled event, lowest index first, until none is left.
-  auto wake = [&] {
-    while (!quit) {
-      const uint32_t why = platform::WaitAny(events, kUiEventCount, 0);
-      if (why == platform::kWaitTimeout) return;
-      if (why == kEvQuit || why == platform::kWaitFailed) {
-        quit = true;
-        shell.Stop();
-        return;
-      }
-      try {
-        if (why == kEvShowConfig) dlg.Show();
-        else if (why == kEvUpdateIcon) dlg.UpdateNotifyIcon();
-        else if (why == kEvDecoderCheck) dlg.DecoderInactiveCheck();
-      } catch (...) {
-      }
+bool UiSession::Serve() {
+  while (!quit_) {
+    const uint32_t why = platform::WaitAny(events_, kUiEventCount, 0);
+    if (why == platform::kWaitTimeout) break;
+    if (why == kEvQuit || why == platform::kWaitFailed) {
+      quit_ = true;
+      break;
     }
-  };
-  shell.Run(events, kUiEventCount, wake);
-  Publish(nullptr);
-  dlg.HideNotifyIcon();
+    try {
+      if (why == kEvShowConfig) dlg_.Show();
+      else if (why == kEvUpdateIcon) dlg_.UpdateNotifyIcon();
+      else if (why == kEvDecoderCheck) dlg_.DecoderInactiveCheck();
+    } catch (...) {
+    }
+  }
+  return quit_;
 }
+
+namespace {
 
 // Without a display: the events are served, the window cannot be shown.
 void RunHeadless(SettingsHost& host, platform::Event* const* events) {
@@ -76,41 +51,31 @@ void RunHeadless(SettingsHost& host, platform::Event* const* events) {
 }  // namespace
 
 void RunUserInterface(SettingsHost& host, platform::Event* const* events) {
-  std::unique_ptr<Shell> shell;
+  Toolkit* toolkit = nullptr;
   try {
-    shell = OpenShell();
+    toolkit = AcquireToolkit();
   } catch (...) {
   }
-  if (!shell) {
-    RunHeadless(host, events);
-    return;
-  }
+  bool ran = false;
   try {
-    RunWithShell(host, *shell, events);
+    ran = toolkit && toolkit->RunSession(host, events);
   } catch (...) {
   }
-  Publish(nullptr);
-  shell.reset();
+  if (!ran) RunHeadless(host, events);
 }
 
 void ShowAbout() {
   try {
-    auto request = std::make_shared<AboutRequest>();
-    bool queued = false, own = false;
-    {
-      std::lock_guard<std::mutex> lock(g_ShellLock);
-      if (g_Shell && request->closed) {
-        g_Shell->RequestAbout(request);
-        queued = true;
-        own = g_ShellThread == std::this_thread::get_id();
+    if (Toolkit* toolkit = AcquireToolkit()) {
+      auto request = std::make_shared<AboutRequest>();
+      if (request->closed) {
+        toolkit->RequestAbout(request);
+        // The box lives on the toolkit's thread, which finishes the request as
+        // the box closes or as the toolkit ends; on that thread itself there
+        // is nothing to wait for.
+        if (!toolkit->OnToolkitThread()) platform::WaitEvent(request->closed, platform::kInfinite);
+        return;
       }
-    }
-    if (queued) {
-      // The box lives on the toolkit's thread; the shell signals as it closes
-      // or as the shell ends, so this wait ends at the latest with Quit. On the
-      // toolkit's own thread it must not wait at all.
-      if (!own) platform::WaitEvent(request->closed, platform::kInfinite);
-      return;
     }
     if (ShowAboutHere()) return;
     std::u16string line = kDescription;

@@ -3,7 +3,7 @@
 
 namespace sn::ui {
 
-std::unique_ptr<Shell> OpenShell() { return nullptr; }
+Toolkit* AcquireToolkit() { return nullptr; }
 bool ShowAboutHere() { return false; }
 
 }  // namespace sn::ui

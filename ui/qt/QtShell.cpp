@@ -1,8 +1,9 @@
-// The Qt shell of the user-interface thread: the application object (created
-// here, on this thread, when the process has none), the settings window, and
-// the event loop that watches the host's events through their descriptors.
+// The Qt toolkit of the user interface: one thread per process that owns the
+// application object and runs its event loop, and on it one session of the
+// settings window for each life of the plug-in's user-interface thread. The
+// host's events are watched through their descriptors (socket notifiers).
 #include <QApplication>
-#include <QDir>
+#include <QDialog>
 #include <QFileInfo>
 #include <QLibraryInfo>
 #include <QPointer>
@@ -12,15 +13,19 @@
 
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <clocale>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ui/Shell.h"
+#include "ui/UiThread.h"
 #include "ui/qt/AboutDlg.h"
 #include "ui/qt/QtConfigView.h"
 
@@ -66,95 +71,247 @@ const char* ReachablePlatform(DisplayHold& hold) {
   return hold.c && xcb_connection_has_error(hold.c) == 0 ? "xcb" : nullptr;
 }
 
-class QtShell final : public Shell {
+// Qt's own notes (missing runtime directory, features a platform lacks) are not
+// the player's business; its errors go to standard error as one line.
+void QuietMessages(QtMsgType type, const QMessageLogContext&, const QString& text) {
+  if (type == QtCriticalMsg || type == QtFatalMsg) std::fprintf(stderr, "Sonavel: Qt: %s\n", qPrintable(text));
+}
+
+// One life of the user-interface thread on the toolkit's thread.
+struct SessionRec {
+  SettingsHost* host = nullptr;
+  platform::Event* const* events = nullptr;
+  platform::Event* done = nullptr;  // signalled once the session's windows are gone
+  std::unique_ptr<qt::QtConfigView> view;
+  std::unique_ptr<UiSession> session;
+  bool ending = false;
+};
+
+class QtToolkit final : public Toolkit {
  public:
-  explicit QtShell(const char* platform) : args_{"out_sonavel", "-platform", platform} {
-    for (std::string& a : args_) argv_.push_back(a.data());
-    argv_.push_back(nullptr);
-    argc_ = static_cast<int>(args_.size());
-    // The application object sets the process's C locale from the
-    // environment; the player's own locale is put back.
-    const std::string locale = std::setlocale(LC_ALL, nullptr);
-    app_ = std::make_unique<QApplication>(argc_, argv_.data());
-    std::setlocale(LC_ALL, locale.c_str());
-    app_->setQuitOnLastWindowClosed(false);
-    view_ = std::make_unique<qt::QtConfigView>();
+  // Starts the toolkit's thread and waits (bounded) until its application
+  // object exists; null when it could not start.
+  static std::unique_ptr<QtToolkit> Start(const char* platform) {
+    std::unique_ptr<QtToolkit> t(new QtToolkit(platform));
+    if (!t->ready_ || !t->ended_) return nullptr;
+    t->thread_ = std::thread([p = t.get()] { p->Main(); });
+    if (platform::WaitEvent(t->ready_, 10000) != 0 || !t->running_.load()) {
+      t->Stop();
+      return nullptr;
+    }
+    return t;
   }
 
-  ~QtShell() override {
-    // Boxes still open or still queued will not be shown any more.
+  ~QtToolkit() override {
+    Stop();
+    platform::DestroyEvent(ready_);
+    platform::DestroyEvent(ended_);
+  }
+
+  bool RunSession(SettingsHost& host, platform::Event* const* events) override {
+    auto rec = std::make_shared<SessionRec>();
+    rec->host = &host;
+    rec->events = events;
+    rec->done = platform::CreateEvent();
+    if (!rec->done) return false;
     {
-      std::lock_guard<std::mutex> lock(aboutLock_);
-      for (auto& r : about_) r->Finish();
-      about_.clear();
+      std::lock_guard<std::mutex> lock(lock_);
+      if (!running_.load()) {
+        platform::DestroyEvent(rec->done);
+        return false;
+      }
+      sessions_.push_back(rec);
+      QMetaObject::invokeMethod(context_, [this, rec] { StartSession(rec); }, Qt::QueuedConnection);
     }
-    notifiers_.clear();
-    for (QPointer<qt::AboutDlg>& box : boxes_) delete box.data();
-    view_.reset();
-    QCoreApplication::processEvents();
-    app_.reset();
+    // The toolkit's thread ends the session after its quit event, or as the
+    // toolkit itself ends.
+    platform::WaitEvent(rec->done, platform::kInfinite);
+    platform::DestroyEvent(rec->done);
+    return true;
   }
-
-  ConfigView& View() override { return *view_; }
-
-  void Run(platform::Event* const* events, uint32_t count, const std::function<void()>& wake) override {
-    for (uint32_t i = 0; i < count; ++i) {
-      const int fd = platform::EventFd(events[i]);
-      if (fd < 0) continue;
-      auto n = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
-      QObject::connect(n.get(), &QSocketNotifier::activated, n.get(), [wake] { wake(); });
-      notifiers_.push_back(std::move(n));
-    }
-    QTimer::singleShot(0, view_.get(), [wake] { wake(); });
-    QApplication::exec();
-  }
-
-  void Stop() override { QCoreApplication::exit(0); }
 
   void RequestAbout(std::shared_ptr<AboutRequest> request) override {
-    {
-      std::lock_guard<std::mutex> lock(aboutLock_);
-      about_.push_back(request);
+    std::lock_guard<std::mutex> lock(lock_);
+    if (!running_.load()) {
+      request->Finish();
+      return;
     }
-    QMetaObject::invokeMethod(view_.get(), [this, request] { OpenAbout(request); }, Qt::QueuedConnection);
+    about_.push_back(request);
+    QMetaObject::invokeMethod(context_, [this, request] { OpenAbout(request); }, Qt::QueuedConnection);
   }
 
+  bool OnToolkitThread() const override { return std::this_thread::get_id() == threadId_; }
+
  private:
+  explicit QtToolkit(const char* platform)
+      : platform_(platform), ready_(platform::CreateEvent()), ended_(platform::CreateEvent()) {}
+
+  void Main() {
+    threadId_ = std::this_thread::get_id();
+    {
+      std::vector<std::string> args = {"out_sonavel", "-platform", platform_};
+      std::vector<char*> argv;
+      for (std::string& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      int argc = static_cast<int>(args.size());
+      const QtMessageHandler previous = qInstallMessageHandler(QuietMessages);
+      // The application object sets the process's C locale from the
+      // environment; the player's own locale is put back.
+      const std::string locale = std::setlocale(LC_ALL, nullptr);
+      auto app = std::make_unique<QApplication>(argc, argv.data());
+      std::setlocale(LC_ALL, locale.c_str());
+      app->setQuitOnLastWindowClosed(false);
+      {
+        QObject context;
+        {
+          std::lock_guard<std::mutex> lock(lock_);
+          context_ = &context;
+          running_.store(true);
+        }
+        platform::SignalEvent(ready_);
+        QApplication::exec();
+        {
+          std::lock_guard<std::mutex> lock(lock_);
+          running_.store(false);
+          context_ = nullptr;
+        }
+        EndAll();
+      }
+      app.reset();
+      qInstallMessageHandler(previous);
+    }
+    platform::SignalEvent(ended_);
+  }
+
+  // Ends the loop and waits (bounded) for the thread.
+  void Stop() {
+    if (!thread_.joinable()) return;
+    {
+      std::lock_guard<std::mutex> lock(lock_);
+      if (context_) QMetaObject::invokeMethod(context_, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+    }
+    if (platform::WaitEvent(ended_, 5000) == 0) thread_.join();
+    else thread_.detach();
+  }
+
+  void StartSession(const std::shared_ptr<SessionRec>& rec) {
+    rec->view = std::make_unique<qt::QtConfigView>();
+    rec->session = std::make_unique<UiSession>(*rec->host, *rec->view, rec->events);
+    std::weak_ptr<SessionRec> weak = rec;
+    for (uint32_t i = 0; i < kUiEventCount; ++i) {
+      const int fd = platform::EventFd(rec->events[i]);
+      if (fd < 0 || i == kEvQuitAck) continue;
+      auto* n = new QSocketNotifier(fd, QSocketNotifier::Read, rec->view.get());
+      QObject::connect(n, &QSocketNotifier::activated, rec->view.get(), [this, weak] { Serve(weak.lock()); });
+    }
+    // Events signalled before the notifiers existed.
+    QTimer::singleShot(0, rec->view.get(), [this, weak] { Serve(weak.lock()); });
+  }
+
+  void Serve(const std::shared_ptr<SessionRec>& rec) {
+    if (!rec || !rec->session || rec->ending) return;
+    if (rec->session->Serve()) EndSession(rec);
+  }
+
+  // The quit event was consumed: boxes the session still shows are closed, and
+  // the session goes once no nested loop of its boxes is left on the stack.
+  void EndSession(const std::shared_ptr<SessionRec>& rec) {
+    rec->ending = true;
+    for (QSocketNotifier* n : rec->view->findChildren<QSocketNotifier*>()) n->setEnabled(false);
+    for (QDialog* d : rec->view->findChildren<QDialog*>())
+      if (d->isVisible()) d->reject();
+    Teardown(rec);
+  }
+
+  void Teardown(const std::shared_ptr<SessionRec>& rec) {
+    if (QThread::currentThread()->loopLevel() > 1) {
+      QTimer::singleShot(10, context_, [this, rec] { Teardown(rec); });
+      return;
+    }
+    if (rec->session) rec->session->Dlg().HideNotifyIcon();
+    rec->session.reset();
+    rec->view.reset();
+    {
+      std::lock_guard<std::mutex> lock(lock_);
+      std::erase(sessions_, rec);
+    }
+    platform::SignalEvent(rec->done);
+  }
+
+  // As the toolkit ends: every session and every About box goes.
+  void EndAll() {
+    std::vector<std::shared_ptr<SessionRec>> sessions;
+    std::vector<std::shared_ptr<AboutRequest>> about;
+    {
+      std::lock_guard<std::mutex> lock(lock_);
+      sessions.swap(sessions_);
+      about.swap(about_);
+    }
+    for (QPointer<qt::AboutDlg>& box : boxes_) delete box.data();
+    boxes_.clear();
+    for (auto& r : about) r->Finish();
+    for (auto& rec : sessions) {
+      if (rec->session) rec->session->Dlg().HideNotifyIcon();
+      rec->session.reset();
+      rec->view.reset();
+      platform::SignalEvent(rec->done);
+    }
+    QCoreApplication::processEvents();
+  }
+
   void OpenAbout(const std::shared_ptr<AboutRequest>& request) {
     auto* box = new qt::AboutDlg;
     box->setAttribute(Qt::WA_DeleteOnClose);
     QObject::connect(box, &QObject::destroyed, [this, request] {
       request->Finish();
-      std::lock_guard<std::mutex> lock(aboutLock_);
+      std::lock_guard<std::mutex> lock(lock_);
       std::erase(about_, request);
     });
+    std::erase_if(boxes_, [](const QPointer<qt::AboutDlg>& b) { return b.isNull(); });
     boxes_.emplace_back(box);
     box->show();
     box->raise();
     box->activateWindow();
   }
 
-  std::vector<std::string> args_;
-  std::vector<char*> argv_;
-  int argc_ = 0;
-  std::unique_ptr<QApplication> app_;
-  std::unique_ptr<qt::QtConfigView> view_;
-  std::vector<std::unique_ptr<QSocketNotifier>> notifiers_;
-  std::vector<QPointer<qt::AboutDlg>> boxes_;
-  std::mutex aboutLock_;
+  std::string platform_;
+  platform::Event* ready_;
+  platform::Event* ended_;
+  std::thread thread_;
+  std::thread::id threadId_;
+  std::atomic<bool> running_{false};
+  std::mutex lock_;  // guards context_, running_ changes, sessions_ and about_
+  QObject* context_ = nullptr;
+  std::vector<std::shared_ptr<SessionRec>> sessions_;
   std::vector<std::shared_ptr<AboutRequest>> about_;
+  std::vector<QPointer<qt::AboutDlg>> boxes_;  // toolkit's thread only
 };
+
+// The one toolkit of the module, ended when the module is unloaded.
+struct ToolkitHolder {
+  std::mutex lock;
+  std::unique_ptr<QtToolkit> toolkit;
+};
+
+ToolkitHolder& Holder() {
+  static ToolkitHolder holder;
+  return holder;
+}
 
 }  // namespace
 
-std::unique_ptr<Shell> OpenShell() {
-  // A toolkit instance that already exists belongs to the player and to its
-  // thread: widgets cannot live on this one.
+Toolkit* AcquireToolkit() {
+  ToolkitHolder& h = Holder();
+  std::lock_guard<std::mutex> lock(h.lock);
+  if (h.toolkit) return h.toolkit.get();
+  // A toolkit instance that exists already belongs to the player and to its
+  // thread: widgets cannot live on another one.
   if (QCoreApplication::instance()) return nullptr;
   DisplayHold hold;
   const char* platform = ReachablePlatform(hold);
   if (!platform) return nullptr;
-  return std::make_unique<QtShell>(platform);
+  h.toolkit = QtToolkit::Start(platform);
+  return h.toolkit.get();
 }
 
 bool ShowAboutHere() {
