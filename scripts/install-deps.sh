@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and the tools need.
+# Installs the Debian packages the build, the tests and the tools need: Qt 6
+# Widgets and xcb for the settings window; Xvfb, trayer (a notification area)
+# and ImageMagick for its tests and screenshots.
 set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   libkissfft-dev libsndfile1-dev libmysofa-dev
   googletest libgtest-dev libbenchmark-dev
+  qt6-base-dev qt6-qpa-plugins libxcb1-dev
+  xvfb xauth trayer imagemagick fonts-dejavu-core
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -45,7 +45,7 @@ QIcon AppIcon() {
 }
 
 QPixmap Logo() {
-  QPixmap p(128, 64);
+  QPixmap p(160, 64);
   p.fill(Qt::white);
   QPainter g(&p);
   g.setRenderHint(QPainter::Antialiasing);
@@ -55,12 +55,12 @@ QPixmap Logo() {
   f.setBold(true);
   g.setFont(f);
   g.setPen(QColor(25, 60, 130));
-  g.drawText(QRect(56, 10, 72, 28), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Sonavel"));
+  g.drawText(QRect(58, 10, 100, 28), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Sonavel"));
   f.setPixelSize(10);
   f.setBold(false);
   g.setFont(f);
   g.setPen(QColor(90, 90, 90));
-  g.drawText(QRect(57, 34, 72, 16), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("5.1 surround"));
+  g.drawText(QRect(59, 34, 100, 16), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("5.1 surround"));
   return p;
 }
 

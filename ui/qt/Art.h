@@ -8,7 +8,7 @@
 namespace sn::ui::qt {
 
 QIcon AppIcon();
-// The logo shown on the About tab and in the about box, 128 x 64 pixels.
+// The logo shown on the About tab and in the about box, 160 x 64 pixels.
 QPixmap Logo();
 
 }  // namespace sn::ui::qt

@@ -210,6 +210,7 @@ QWidget* QtConfigView::BuildMain() {
   list->setMinimumWidth(260);
   g->addWidget(list, 0, 1);
   g->addWidget(LinkLabel(Ctl::LinkMain, Link::Main), 1, 1, Qt::AlignRight);
+  g->setColumnStretch(1, 1);
   col->addWidget(mode);
 
   auto* volume = new QGroupBox(QStringLiteral("Volume"));
