@@ -160,6 +160,9 @@ QWidget* QtConfigView::Number(Ctl c, int lo, int hi) {
   s->setSingleStep(1);
   s->setAlignment(Qt::AlignRight);
   s->setMinimumWidth(56);
+  // A typed number counts once it is confirmed (Enter, Tab, the arrows), not
+  // digit by digit.
+  s->setKeyboardTracking(false);
   Register(c, s);
   connect(s, &QSpinBox::valueChanged, this, [this, c](int v) { Emit([c, v](auto& e) { e.ValueChanged(c, v); }); });
   return s;

@@ -287,15 +287,20 @@ class QtToolkit final : public Toolkit {
   std::vector<QPointer<qt::AboutDlg>> boxes_;  // toolkit's thread only
 };
 
-// The one toolkit of the module, ended when the module is unloaded.
+// The one toolkit of the process. It is never destroyed: the module stays
+// mapped (it is linked not to unload), and at the process's exit Qt's own
+// static objects are destroyed before any of ours that was made earlier, so an
+// application object destroyed then would use them after their end. The
+// toolkit's thread is left idle in its loop instead: the player's Quit has
+// ended the session (and with it the status timer) before it exits.
 struct ToolkitHolder {
   std::mutex lock;
   std::unique_ptr<QtToolkit> toolkit;
 };
 
 ToolkitHolder& Holder() {
-  static ToolkitHolder holder;
-  return holder;
+  static ToolkitHolder* holder = new ToolkitHolder;
+  return *holder;
 }
 
 }  // namespace
