@@ -150,7 +150,7 @@ TEST_F(QtView, EveryWidgetWritesItsFieldAndEnablesApply) {
       s->setFocus();
       s->selectAll();
       QTest::keyClicks(s, QString::number(r.value));
-      QTest::keyClick(s, Qt::Key_Tab);
+      s->interpretText();  // as Enter or leaving the box does
     } else if (auto* l = qobject_cast<QComboBox*>(w)) {
       l->setCurrentIndex(r.value);
     } else if (auto* b = qobject_cast<QAbstractButton*>(w)) {
@@ -321,7 +321,8 @@ TEST_F(QtViewLive, DelayMovedInTheWindowShowsUpAtTheSlave) {
   delay->setFocus();
   delay->selectAll();
   QTest::keyClicks(delay, QStringLiteral("2"));
-  QTest::keyClick(delay, Qt::Key_Tab);
+  EXPECT_EQ(CfgGet(Sonavel.m_Config.DelayL), 0) << "a typed number counts once it is confirmed";
+  delay->interpretText();  // as Enter or leaving the box does
   EXPECT_EQ(CfgGet(Sonavel.m_Config.DelayL), 2);
 
   slave_->data.clear();
