@@ -51,6 +51,9 @@ void CloseThread(Thread* t);
 // are converted to UTF-8.
 struct Module;
 Module* LoadModule(const char16_t* path);  // null on failure
+// Why the last LoadModule on the calling thread failed: the paths it tried and
+// the loader's reason. Empty after a successful load.
+std::string ModuleLoadError();
 void* FindExport(Module* m, const char* name);
 void FreeModule(Module* m);
 // The directory (with trailing separator) of the module that holds `addressInside`.

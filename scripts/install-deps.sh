@@ -5,8 +5,9 @@
 set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
-  libkissfft-dev libsndfile1-dev libmysofa-dev
+  libkissfft-dev libsndfile1-dev libmysofa-dev libasound2-dev
   googletest libgtest-dev libbenchmark-dev
+  clang libclang-rt-14-dev
   qt6-base-dev qt6-qpa-plugins libxcb1-dev
   xvfb xauth trayer imagemagick fonts-dejavu-core
 )

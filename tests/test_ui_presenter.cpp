@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include "support/UiFakes.h"
@@ -100,6 +101,8 @@ struct ControlRow {
   int32_t Config::*field;
   int32_t want;
 };
+
+void PrintTo(const ControlRow& r, std::ostream* os) { *os << r.name; }
 
 class PresenterControl : public Presenter, public ::testing::WithParamInterface<ControlRow> {};
 
@@ -505,6 +508,8 @@ struct StatusRow {
   const char* tip;
 };
 
+void PrintTo(const StatusRow& r, std::ostream* os) { *os << r.name; }
+
 class PresenterStatus : public Presenter, public ::testing::WithParamInterface<StatusRow> {};
 
 TEST_P(PresenterStatus, TickShowsTheStreamStateInTheMode) {
@@ -574,6 +579,8 @@ struct BalloonRow {
   uint32_t rate;
   const char* text;  // null: no balloon
 };
+
+void PrintTo(const BalloonRow& r, std::ostream* os) { *os << r.name; }
 
 class PresenterBalloon : public Presenter, public ::testing::WithParamInterface<BalloonRow> {};
 
