@@ -308,6 +308,7 @@ TEST_F(X11Module, AboutBoxOutlivesTheSessionAndWorksWithoutInit) {
   EXPECT_EQ(Shown("About"), 1) << "the About box is the caller's, not the settings window's";
   Close("About");
   ASSERT_EQ(about.wait_for(20s), std::future_status::ready);
+  ASSERT_TRUE(WaitFor([&] { return Shown("About") == 0; }));
   // Without Init the entry still shows the box.
   auto again = std::async(std::launch::async, [this] { rec_->About(nullptr); });
   ASSERT_TRUE(WaitFor([&] { return Shown("About") == 1; }));

@@ -93,7 +93,7 @@ class QtToolkit final : public Toolkit {
   // object exists; null when it could not start.
   static std::unique_ptr<QtToolkit> Start(const char* platform) {
     std::unique_ptr<QtToolkit> t(new QtToolkit(platform));
-    if (!t->ready_ || !t->ended_) return nullptr;
+    if (!t->ready_ || !t->ended_ || !t->parkedAck_ || !t->never_) return nullptr;
     t->thread_ = std::thread([p = t.get()] { p->Main(); });
     if (platform::WaitEvent(t->ready_, 10000) != 0 || !t->running_.load()) {
       t->Stop();
@@ -106,6 +106,8 @@ class QtToolkit final : public Toolkit {
     Stop();
     platform::DestroyEvent(ready_);
     platform::DestroyEvent(ended_);
+    platform::DestroyEvent(parkedAck_);
+    platform::DestroyEvent(never_);
   }
 
   bool RunSession(SettingsHost& host, platform::Event* const* events) override {
@@ -124,8 +126,14 @@ class QtToolkit final : public Toolkit {
       QMetaObject::invokeMethod(context_, [this, rec] { StartSession(rec); }, Qt::QueuedConnection);
     }
     // The toolkit's thread ends the session after its quit event, or as the
-    // toolkit itself ends.
-    platform::WaitEvent(rec->done, platform::kInfinite);
+    // toolkit itself ends; a toolkit parked for the process's exit never will.
+    while (platform::WaitEvent(rec->done, 200) != 0) {
+      if (parked_.load()) break;
+    }
+    {
+      std::lock_guard<std::mutex> lock(lock_);
+      std::erase(sessions_, rec);
+    }
     platform::DestroyEvent(rec->done);
     return true;
   }
@@ -142,9 +150,38 @@ class QtToolkit final : public Toolkit {
 
   bool OnToolkitThread() const override { return std::this_thread::get_id() == threadId_; }
 
+  // The process is exiting: Qt's own static objects are about to go, so the
+  // toolkit's thread must stop touching Qt first. It is parked for good in a
+  // wait of its own; the application object is left as it is, as in any Qt
+  // program that exits from inside its event loop. Bounded.
+  void Park() {
+    if (parked_.exchange(true) || OnToolkitThread()) return;
+    {
+      std::lock_guard<std::mutex> lock(lock_);
+      if (!context_) return;
+      QMetaObject::invokeMethod(
+          context_,
+          [this] {
+            platform::SignalEvent(parkedAck_);
+            platform::WaitEvent(never_, platform::kInfinite);
+          },
+          Qt::QueuedConnection);
+    }
+    platform::WaitEvent(parkedAck_, 2000);
+  }
+
  private:
   explicit QtToolkit(const char* platform)
-      : platform_(platform), ready_(platform::CreateEvent()), ended_(platform::CreateEvent()) {}
+      : platform_(platform),
+        ready_(platform::CreateEvent()),
+        ended_(platform::CreateEvent()),
+        parkedAck_(platform::CreateEvent()),
+        never_(platform::CreateEvent()) {}
+
+  // Exit handlers run in the reverse order of their registration, so the one
+  // that parks this thread is registered again after everything that may have
+  // made new static objects of Qt's (the application, a session, an About box).
+  static void RegisterPark();
 
   void Main() {
     threadId_ = std::this_thread::get_id();
@@ -168,6 +205,7 @@ class QtToolkit final : public Toolkit {
           context_ = &context;
           running_.store(true);
         }
+        RegisterPark();
         platform::SignalEvent(ready_);
         QApplication::exec();
         {
@@ -206,6 +244,7 @@ class QtToolkit final : public Toolkit {
     }
     // Events signalled before the notifiers existed.
     QTimer::singleShot(0, rec->view.get(), [this, weak] { Serve(weak.lock()); });
+    RegisterPark();
   }
 
   void Serve(const std::shared_ptr<SessionRec>& rec) {
@@ -221,6 +260,7 @@ class QtToolkit final : public Toolkit {
     for (QDialog* d : rec->view->findChildren<QDialog*>())
       if (d->isVisible()) d->reject();
     Teardown(rec);
+    RegisterPark();
   }
 
   void Teardown(const std::shared_ptr<SessionRec>& rec) {
@@ -272,11 +312,15 @@ class QtToolkit final : public Toolkit {
     box->show();
     box->raise();
     box->activateWindow();
+    RegisterPark();
   }
 
   std::string platform_;
   platform::Event* ready_;
   platform::Event* ended_;
+  platform::Event* parkedAck_;
+  platform::Event* never_;  // never signalled: the parked thread's wait
+  std::atomic<bool> parked_{false};
   std::thread thread_;
   std::thread::id threadId_;
   std::atomic<bool> running_{false};
@@ -291,8 +335,7 @@ class QtToolkit final : public Toolkit {
 // mapped (it is linked not to unload), and at the process's exit Qt's own
 // static objects are destroyed before any of ours that was made earlier, so an
 // application object destroyed then would use them after their end. The
-// toolkit's thread is left idle in its loop instead: the player's Quit has
-// ended the session (and with it the status timer) before it exits.
+// toolkit's thread is parked instead (ParkAtExit).
 struct ToolkitHolder {
   std::mutex lock;
   std::unique_ptr<QtToolkit> toolkit;
@@ -302,6 +345,13 @@ ToolkitHolder& Holder() {
   static ToolkitHolder* holder = new ToolkitHolder;
   return *holder;
 }
+
+void ParkAtExit() {
+  // The holder is never destroyed, and its toolkit only with it.
+  if (QtToolkit* t = Holder().toolkit.get()) t->Park();
+}
+
+void QtToolkit::RegisterPark() { std::atexit(ParkAtExit); }
 
 }  // namespace
 
