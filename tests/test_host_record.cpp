@@ -14,6 +14,7 @@
 
 #include "config/Config.h"
 #include "host/Sonavel.h"
+#include "host/UiHost.h"
 #include "platform/Platform.h"
 #include "support/HostHarness.h"
 
@@ -306,6 +307,32 @@ TEST_F(HostResetTest, OpenStartsCleanEvenAfterAnEmptyWrite) {
     ASSERT_EQ(rec_->Open(48000, 2, 16, 2000, 500), 0);
   });
   EXPECT_FALSE(HeardOldBlock());
+}
+
+// The settings window's slave buttons: a load of its own, never initialised,
+// calls the module's own box and leaves the playing slave alone; a module that
+// is not a slave gives the loader's message.
+TEST_F(HostFixture, WindowUsesASlaveWithoutDisturbingThePlayingOne) {
+  InitModule();
+  ASSERT_EQ(rec_->Open(48000, 2, 16, 2000, 500), 0);
+  slave_->Clear();
+  CSonavelUiHost host(Sonavel);
+  const std::u16string path = platform::FromUtf8(slavePath_);
+  using Call = ui::SettingsHost::SlaveCall;
+  EXPECT_EQ(host.UseSlave(path.c_str(), Call::Check, nullptr), nullptr);
+  EXPECT_EQ(host.UseSlave(path.c_str(), Call::Config, nullptr), nullptr);
+  EXPECT_EQ(host.UseSlave(path.c_str(), Call::About, nullptr), nullptr);
+  EXPECT_EQ(slave_->calls, (std::vector<std::string>{"Config", "About"}));
+  const std::u16string bad = platform::FromUtf8(test::BinDir() + "/no_export_slave.so");
+  EXPECT_EQ(std::u16string(host.UseSlave(bad.c_str(), Call::Config, nullptr)),
+            u"Slave module is not a valid Winamp out module.");
+  const std::u16string self = platform::FromUtf8(test::BinDir() + "/out_sonavel.so");
+  EXPECT_EQ(std::u16string(host.UseSlave(self.c_str(), Call::About, nullptr)), u"Cannot use Sonavel as a slave module.");
+  // The playing slave still plays.
+  auto pcm = Pcm16(576, 2, [](int, int) { return 1000; });
+  EXPECT_EQ(rec_->Write(pcm.data(), static_cast<int>(pcm.size())), 0);
+  EXPECT_EQ(OutFrames(), 576);
+  EXPECT_EQ(slave_->Count("Quit"), 0);
 }
 
 // Without a display that accepts a connection the module keeps working: the
