@@ -4,6 +4,8 @@
 #include <climits>
 #include <cstdio>
 
+#include "ui/UiThread.h"
+
 namespace sn {
 
 CSonavel Sonavel;
@@ -370,12 +372,7 @@ void CSonavel::ShowConfig() {
   if (m_Events[kShowConfig]) Signal(kShowConfig);
 }
 
-void CSonavel::About(void* parent) {
-  platform::MessageBox(parent,
-                       u"Tamberlin Sonavel v1.00\n5.1 upmixing, matrix encoding and headphone rendering "
-                       u"for the player's output.",
-                       u"About Sonavel");
-}
+void CSonavel::About(void* /*parent*/) { ui::ShowAbout(); }
 
 void CSonavel::SetSetting(int32_t Config::*field, int32_t value) {
   const int32_t before = CfgGet(m_Config.*field);

@@ -88,6 +88,8 @@ class CSonavel : public CSNLib {
   // Replaces the whole live record (Cancel, Default): every field as SetSetting
   // would, one reset at most.
   void SetSettings(const Config& c);
+  // Replaces the slave path of the live settings (taken at the next reload).
+  void SetSlaveModulePath(const char16_t* path) { SetSlavePath(m_Config, path); }
 
   // Slave modules. Load returns a message or null; on failure nothing stays loaded.
   const char16_t* LoadSlaveModule(const char16_t* path, platform::Module** module, OutputModuleRecord** record,
@@ -108,6 +110,8 @@ class CSonavel : public CSNLib {
   int GetChannels() const { return m_Channels.load(std::memory_order_relaxed); }
   bool IsOpen() const { return m_Open.load(std::memory_order_relaxed) != 0; }
   bool BalloonShown() const { return m_BalloonShown.load(std::memory_order_relaxed) != 0; }
+  // True for the first caller after an Open: the stream's decoder-inactive balloon.
+  bool ClaimBalloon() { return m_BalloonShown.exchange(1, std::memory_order_relaxed) == 0; }
   int Volume() const { return m_Volume.load(std::memory_order_relaxed); }
   OutputModuleRecord* Slave() const { return m_SlaveRecord.load(std::memory_order_relaxed); }
   bool ThreadsRunning() const { return m_DspThread != nullptr || m_UiThread != nullptr; }

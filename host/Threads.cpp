@@ -5,6 +5,8 @@
 #include <thread>
 
 #include "host/Sonavel.h"
+#include "host/UiHost.h"
+#include "ui/UiThread.h"
 
 namespace sn {
 
@@ -191,34 +193,21 @@ uint32_t CSonavel::DecodeThread(void* arg) {
   return 0;
 }
 
+// The user-interface thread waits on the run that starts at UI-quit.
+static_assert(CSonavel::kShowConfig - CSonavel::kUiQuit == ui::kEvShowConfig);
+static_assert(CSonavel::kUpdateIcon - CSonavel::kUiQuit == ui::kEvUpdateIcon);
+static_assert(CSonavel::kDecoderInactiveCheck - CSonavel::kUiQuit == ui::kEvDecoderCheck);
+static_assert(CSonavel::kDspQuit - CSonavel::kUiQuit == ui::kUiEventCount);
+
 uint32_t CSonavel::SonavelThread(void* arg) {
   CSonavel& self = *static_cast<CSonavel*>(arg);
-  platform::Event* const* run = &self.m_Events[kUiQuit];
-  for (;;) {
-    const uint32_t why = platform::WaitAny(run, 5, platform::kInfinite);
-    if (why == 0 || why == platform::kWaitFailed) break;
-    try {
-      switch (why) {
-        case kShowConfig:
-          platform::MessageBox(nullptr,
-                               u"The settings window is not part of this build; settings are read from the "
-                               u"registry when the player starts.",
-                               u"Sonavel");
-          break;
-        case kUpdateIcon:
-          break;
-        case kDecoderInactiveCheck:
-          if (CfgGet(self.m_Config.ShowDecoderInactive) &&
-              self.m_BalloonShown.exchange(1, std::memory_order_relaxed) == 0) {
-            // The tray icon that shows the decoder-inactive tips belongs to the
-            // user interface; the flag keeps the check to once per stream.
-          }
-          break;
-        default:
-          break;
-      }
-    } catch (...) {
-    }
+  // The settings window and the icon belong to this thread's life: shown
+  // through the toolkit's own thread, gone when this one ends. Without a
+  // display the events are served without them.
+  try {
+    CSonavelUiHost host(self);
+    ui::RunUserInterface(host, &self.m_Events[kUiQuit]);
+  } catch (...) {
   }
   self.Signal(kUiQuitAck);
   return 0;

@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and the tools need.
+# Installs the Debian packages the build, the tests and the tools need: Qt 6
+# Widgets and xcb for the settings window; Xvfb, trayer (a notification area)
+# and ImageMagick for its tests and screenshots.
 set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   libkissfft-dev libsndfile1-dev libmysofa-dev libasound2-dev
   googletest libgtest-dev libbenchmark-dev
   clang libclang-rt-14-dev
+  qt6-base-dev qt6-qpa-plugins libxcb1-dev
+  xvfb xauth trayer imagemagick fonts-dejavu-core
 )
 missing=()
 for p in "${packages[@]}"; do
