@@ -21,17 +21,18 @@ inline constexpr float kLfeFoldGain = 2.235f;
 inline constexpr float kHeadphoneGain = 0.89125f / 16384.0f;
 
 // Reserves the feeds, ears, overlap and output and prepares the CPU convolver
-// with the binaural table, once per process; true when ready. Allocates.
+// with the binaural table, and the GPU convolver where there is a GPU, once per
+// process; true when ready. Allocates.
 bool PrepareHeadphones();
-// Frees what PrepareHeadphones made.
+// Frees what PrepareHeadphones made, the GPU side included.
 void ReleaseHeadphones();
 
 // The CPU convolver (KISS FFT), prepared by PrepareHeadphones.
 IBlockConvolver& CpuConvolver();
 
-// Whether the blocks go to the GPU: the CUDA setting on and a usable GPU found at
-// load. No GPU back end is built into this library (CSNLib::m_bCUDASupport is
-// 0), so this is false and every block runs on the CPU.
+// Whether the blocks go to the GPU: the CUDA setting on and the GPU convolver
+// prepared, which it only is while a GPU was found and has not failed
+// (engine/GpuConvolver.h). Probes nothing and loads nothing: the audio path asks.
 bool GpuPathInUse();
 
 }  // namespace sn
