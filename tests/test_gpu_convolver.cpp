@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <random>
 #include <vector>
 
@@ -66,6 +67,7 @@ TEST(GpuProbe, AnswersOnceAndSaysWhatItFound) {
   const bool found = ProbeGpu();
   EXPECT_EQ(ProbeGpu(), found);
   const std::string text = GpuDescription();
+  std::printf("GPU probe: %s\n", text.c_str());
   EXPECT_FALSE(text.empty());
   EXPECT_EQ(text.find('\n'), std::string::npos);
   if (found) {
