@@ -45,7 +45,9 @@ TEST_F(Hostile, CloseAndQuitWaitForAWriteInsideTheSlave) {
       Write(pcm);
       writeDone = true;
     });
-    while (slave_->writeDelayMs > 0 && slave_->calls.empty() && !writeDone) std::this_thread::sleep_for(1ms);
+    // The recording slave's state is not for reading while a Write runs (its
+    // call list already holds Open here anyway): the 150 ms Write is entered
+    // well within this pause.
     std::this_thread::sleep_for(20ms);  // the player's thread is inside the slave now
     if (quit)
       rec_->Quit();
