@@ -12,6 +12,7 @@
 // Where a CUDA device exists: the stream with CUDA on against CUDA off.
 #include <gtest/gtest.h>
 #include <sndfile.h>
+#include <stdio.h>
 #include <stdlib.h>
 
 #include <cmath>
@@ -215,6 +216,23 @@ INSTANTIATE_TEST_SUITE_P(
                      false},
         FallbackCase{"NeverFails", "fake", nullptr, nullptr, nullptr, -1, false}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The plug-in loads and runs where no CUDA library exists: none is among its
+// dependencies, direct or indirect.
+TEST(PlayGpuModule, ThePlugInLinksNoCudaLibrary) {
+  const std::string module = BinDir() + "/out_sonavel.so";
+  ASSERT_TRUE(fs::exists(module));
+  FILE* p = popen(("ldd '" + module + "' 2>&1").c_str(), "r");
+  ASSERT_NE(p, nullptr);
+  std::string deps;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) deps.append(buf, n);
+  ASSERT_EQ(pclose(p), 0) << deps;
+  EXPECT_NE(deps.find("libc.so"), std::string::npos) << deps;
+  for (const char* lib : {"libcuda", "libcudart", "libcufft", "libnvidia"})
+    EXPECT_EQ(deps.find(lib), std::string::npos) << lib << " in\n" << deps;
+}
 
 // A failing block names the back end whose renderer asked for it.
 TEST_F(PlayGpu, AFailingBlockNamesTheBackEnd) {
