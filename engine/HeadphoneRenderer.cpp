@@ -4,6 +4,7 @@
 
 #include "engine/BinauralTable.h"
 #include "engine/CpuConvolver.h"
+#include "engine/GpuConvolver.h"
 #include "engine/SNLib.h"
 
 namespace sn {
@@ -37,11 +38,13 @@ void StoreFeeds(const SNCHUNK_INTCHUNK* src, uint32_t count, uint32_t pos) {
   }
 }
 
-// One block's convolutions into EarL / EarR. A GPU convolver would be chosen
-// here while its path is in use, with the CPU taking over a block it fails.
+// One block's convolutions into EarL / EarR: on the GPU while its path is in
+// use, else on the CPU, which also takes over a block the GPU fails (the feeds
+// are still intact, so the stream goes on without a gap).
 void ConvolveBlock(int set) {
   const float* feeds[kConvolverFeeds];
   for (int f = 0; f < kConvolverFeeds; ++f) feeds[f] = Dsp.ChannelFifo[f].data;
+  if (GpuPathInUse() && GpuConvolver().ConvolveBlock(set, feeds, Dsp.EarL.data, Dsp.EarR.data)) return;
   Cpu().ConvolveBlock(set, feeds, Dsp.EarL.data, Dsp.EarR.data);
 }
 
@@ -51,7 +54,7 @@ IBlockConvolver& CpuConvolver() { return Cpu(); }
 
 bool GpuPathInUse() {
   const Config* cfg = Dsp.ActiveConfig.load(std::memory_order_relaxed);
-  return CSNLib::IsCUDASupported() && cfg && CfgGet(cfg->CUDAEnable);
+  return cfg && CfgGet(cfg->CUDAEnable) && GpuConvolver().Ready();
 }
 
 // The last non-zero tap of any response of `table`.
@@ -78,7 +81,9 @@ bool PrepareHeadphones(uint32_t sampleRate) {
   ok = Dsp.EarR.Resize(kHeadphoneFft, true) && ok;
   ok = Dsp.HeadphoneTail.Resize(kHeadphoneBlock, true) && ok;
   ok = Dsp.HeadphoneOut.Reserve(kHeadphoneBlock) && ok;
-  ok = ok && Cpu().Prepare({table, kBinauralTaps});
+  const BinauralFilterSet filters{table, kBinauralTaps};
+  ok = ok && Cpu().Prepare(filters);
+  if (ok) PrepareGpuConvolver(filters);
   Dsp.HeadphoneTailFrames = ok ? LastNonZeroTap(table) : 0;
   Dsp.HeadphoneFill.store(0, std::memory_order_relaxed);
   // Short of memory the renderer stays unprepared and passes chunks through;
@@ -108,6 +113,7 @@ uint32_t HeadphoneFramesOwed(uint32_t delayed) {
 
 void ReleaseHeadphones() {
   Cpu().Release();
+  GpuConvolver().Release();
   for (auto& fifo : Dsp.ChannelFifo) fifo.Release();
   Dsp.EarL.Release();
   Dsp.EarR.Release();

@@ -33,13 +33,14 @@ inline constexpr float kHeadphoneGain = kHeadphoneLevel / 16384.0f;
 
 // Reserves the feeds, ears, overlap and output (once per process) and
 // prepares the CPU convolver with the binaural table of `sampleRate` (44100 or
-// 48000; again only when the rate changes); true when ready. Allocates the
-// first time; a change of rate reuses the memory.
+// 48000; again only when the rate changes), and the GPU convolver where there
+// is a GPU; true when ready. Allocates the first time; a change of rate reuses
+// the memory.
 bool PrepareHeadphones(uint32_t sampleRate);
-// Frees what PrepareHeadphones made.
+// Frees what PrepareHeadphones made, the GPU side included.
 void ReleaseHeadphones();
 
-// The CPU convolver (KISS FFT), prepared by PrepareHeadphones.
+// The CPU convolver, prepared by PrepareHeadphones.
 IBlockConvolver& CpuConvolver();
 
 // Whether RenderHeadphones renders a chunk of a `sourceChannels` source now
@@ -51,9 +52,9 @@ bool HeadphonesRendering(int sourceChannels);
 // nothing, nothing comes and its overlap is silent.
 uint32_t HeadphoneFramesOwed(uint32_t delayed);
 
-// Whether the blocks go to the GPU: the CUDA setting on and a usable GPU found at
-// load. No GPU back end is built into this library (CSNLib::m_bCUDASupport is
-// 0), so this is false and every block runs on the CPU.
+// Whether the blocks go to the GPU: the CUDA setting on and the GPU convolver
+// prepared, which it only is while a GPU was found and has not failed
+// (engine/GpuConvolver.h). Probes nothing and loads nothing: the audio path asks.
 bool GpuPathInUse();
 
 }  // namespace sn

@@ -74,7 +74,9 @@ class CSNLib {
   static void SnapFilterStates();
 
   static bool IsSSE2Supported() { return m_bSSE2Support != 0; }
-  static bool IsCUDASupported() { return m_bCUDASupport != 0; }
+  // A GPU was found and has not failed in this process. The first call probes
+  // (loads the GPU helper module, engine/GpuConvolver.h); any thread.
+  static bool IsCUDASupported();
 
   // The kernels of the next call: SSE2 when enabled and present.
   static CSNFn& ActiveKernels();
