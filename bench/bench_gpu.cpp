@@ -6,6 +6,8 @@
 // (bench_headphones.cpp). Without a CUDA device each reports that it skipped.
 #include <benchmark/benchmark.h>
 
+#include "bench/HeadphoneStream.h"
+
 #include <algorithm>
 #include <cstring>
 #include <random>
@@ -22,9 +24,7 @@ namespace {
 
 using namespace sn;
 
-constexpr uint32_t kRate = 48000;
-constexpr uint32_t kChunk = 576;
-constexpr uint32_t kChunksPerIteration = 128;  // 73728 frames, exactly nine blocks
+constexpr uint32_t kRate = bench::HeadphoneStream::kRate;
 
 double Smallest(const std::vector<double>& v) { return v.empty() ? 0.0 : *std::min_element(v.begin(), v.end()); }
 double Largest(const std::vector<double>& v) { return v.empty() ? 0.0 : *std::max_element(v.begin(), v.end()); }
@@ -107,34 +107,11 @@ BENCHMARK(BM_GpuConvolveBlockStages)->Unit(benchmark::kMicrosecond)->UseRealTime
 // per second of processing (wall time: the thread waits for the device).
 void BM_HeadphoneStream6ch48kGpu(benchmark::State& state) {
   if (!GpuConfig(state)) return;
-  CSNLib engine;
-  std::mt19937 rng(11);
-  std::uniform_real_distribution<float> dist(-0.707f, 0.707f);
-  std::vector<SNCHUNK_INTCHUNK> source(kChunk);
-  for (auto& f : source)
-    for (int l = 0; l < 8; ++l) f.lane[l] = l < 6 ? dist(rng) : 0.0f;
-  SNChunk chunk;
-  chunk.Init();
-  for (uint32_t c = 0; c < 2 * kHeadphoneBlock / kChunk + 1; ++c) {
-    chunk.Resize(kChunk);
-    std::memcpy(static_cast<void*>(chunk.data), source.data(), kChunk * sizeof(SNCHUNK_INTCHUNK));
-    engine.ProcessChunk(6, chunk);
-  }
+  bench::HeadphoneStream stream;
   const uint64_t blocksBefore = GpuConvolver().BlocksConvolved();
-  for (auto _ : state) {
-    for (uint32_t c = 0; c < kChunksPerIteration; ++c) {
-      chunk.Resize(kChunk);
-      std::memcpy(static_cast<void*>(chunk.data), source.data(), kChunk * sizeof(SNCHUNK_INTCHUNK));
-      engine.ProcessChunk(6, chunk);
-      benchmark::DoNotOptimize(chunk.data);
-    }
-  }
+  for (auto _ : state) stream.Iteration();
   if (GpuConvolver().BlocksConvolved() == blocksBefore) state.SkipWithError("no block went to the GPU");
-  const double frames = static_cast<double>(state.iterations()) * kChunksPerIteration * kChunk;
-  state.counters["realtime"] = benchmark::Counter(frames / kRate, benchmark::Counter::kIsRate);
-  state.SetItemsProcessed(static_cast<int64_t>(frames));
-  chunk.Release();
-  CSNLib::ResetDSP();
+  bench::HeadphoneStream::Report(state);
 }
 BENCHMARK(BM_HeadphoneStream6ch48kGpu)
     ->Unit(benchmark::kMillisecond)

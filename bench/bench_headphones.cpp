@@ -3,6 +3,8 @@
 // host's chunk size, per back end.
 #include <benchmark/benchmark.h>
 
+#include "bench/HeadphoneStream.h"
+
 #include <algorithm>
 #include <cstring>
 #include <random>
@@ -17,9 +19,7 @@ namespace {
 
 using namespace sn;
 
-constexpr uint32_t kRate = 48000;
-constexpr uint32_t kChunk = 576;            // frames per Write of a typical decoder
-constexpr uint32_t kChunksPerIteration = 128;  // 73728 frames, exactly nine blocks
+constexpr uint32_t kRate = bench::HeadphoneStream::kRate;
 
 // Over repetitions, the least disturbed run on a shared machine: "min" for
 // times, "max" for rates such as "realtime".
@@ -67,33 +67,9 @@ void BM_HeadphoneStream6ch48k(benchmark::State& state) {
     return;
   }
   BenchConfig(sse2);
-  CSNLib engine;
-  std::mt19937 rng(11);
-  std::uniform_real_distribution<float> dist(-0.707f, 0.707f);
-  std::vector<SNCHUNK_INTCHUNK> source(kChunk);
-  for (auto& f : source)
-    for (int l = 0; l < 8; ++l) f.lane[l] = l < 6 ? dist(rng) : 0.0f;
-  SNChunk chunk;
-  chunk.Init();
-  // Warm up: data built, buffers grown to a block.
-  for (uint32_t c = 0; c < 2 * kHeadphoneBlock / kChunk + 1; ++c) {
-    chunk.Resize(kChunk);
-    std::memcpy(static_cast<void*>(chunk.data), source.data(), kChunk * sizeof(SNCHUNK_INTCHUNK));
-    engine.ProcessChunk(6, chunk);
-  }
-  for (auto _ : state) {
-    for (uint32_t c = 0; c < kChunksPerIteration; ++c) {
-      chunk.Resize(kChunk);
-      std::memcpy(static_cast<void*>(chunk.data), source.data(), kChunk * sizeof(SNCHUNK_INTCHUNK));
-      engine.ProcessChunk(6, chunk);
-      benchmark::DoNotOptimize(chunk.data);
-    }
-  }
-  const double frames = static_cast<double>(state.iterations()) * kChunksPerIteration * kChunk;
-  state.counters["realtime"] = benchmark::Counter(frames / kRate, benchmark::Counter::kIsRate);
-  state.SetItemsProcessed(static_cast<int64_t>(frames));
-  chunk.Release();
-  CSNLib::ResetDSP();
+  bench::HeadphoneStream stream;
+  for (auto _ : state) stream.Iteration();
+  bench::HeadphoneStream::Report(state);
 }
 BENCHMARK(BM_HeadphoneStream6ch48k)
     ->Arg(0)

@@ -18,6 +18,7 @@
 
 #include "engine/CpuConvolver.h"
 #include "engine/cuda/CudaHelper.h"
+#include "tests/slaves/SlaveLog.h"
 
 namespace {
 
@@ -27,18 +28,7 @@ bool g_failCreate = false;
 bool g_failDestroy = false;
 int g_blocks = 0;
 
-void Log(const char* entry) {
-  const char* path = std::getenv("SONAVEL_FAKE_CUDA_LOG");
-  if (!path || !*path) return;
-  const int fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  if (fd < 0) return;
-  char line[64];
-  const size_t n = std::strlen(entry);
-  std::memcpy(line, entry, n);
-  line[n] = '\n';
-  (void)!write(fd, line, n + 1);
-  close(fd);
-}
+void Log(const char* entry) { AppendLogLine("SONAVEL_FAKE_CUDA_LOG", entry); }
 
 int32_t Probe(SnCudaDeviceInfo* info) {
   Log("probe");

@@ -8,21 +8,11 @@
 #include <cstring>
 
 #include "host/OutputModule.h"
+#include "tests/slaves/SlaveLog.h"
 
 namespace {
 
-void Log(const char* entry) {
-  const char* path = std::getenv("STALL_SLAVE_LOG");
-  if (!path || !*path) return;
-  const int fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  if (fd < 0) return;
-  char line[64];
-  const size_t n = std::strlen(entry);
-  std::memcpy(line, entry, n);
-  line[n] = '\n';
-  (void)!write(fd, line, n + 1);
-  close(fd);
-}
+void Log(const char* entry) { AppendLogLine("STALL_SLAVE_LOG", entry); }
 
 void Config(void*) { Log("Config"); }
 void About(void*) { Log("About"); }
