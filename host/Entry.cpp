@@ -28,7 +28,7 @@ void CbConfig(void*) { Guard([] { Sonavel.ShowConfig(); }); }
 void CbAbout(void* parent) { Guard([parent] { Sonavel.About(parent); }); }
 void CbInit() {
   Guard([] {
-    if (const char16_t* msg = Sonavel.Init()) sn::platform::MessageBox(nullptr, msg, sn::kErrorCaption);
+    if (const char16_t* msg = Sonavel.Init()) sn::platform::ShowMessage(nullptr, msg, sn::kErrorCaption);
   });
 }
 void CbQuit() { Guard([] { Sonavel.Quit(); }); }

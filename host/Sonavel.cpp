@@ -44,7 +44,7 @@ int CSonavel::Open(int sampleRate, int channels, int bits, int bufferMs, int pre
     platform::Module* module = nullptr;
     OutputModuleRecord* record = nullptr;
     if (const char16_t* msg = LoadSlaveModule(path, &module, &record, 0)) {
-      platform::MessageBox(nullptr, msg, kErrorCaption);
+      platform::ShowMessage(nullptr, msg, kErrorCaption);
       return -1;
     }
     m_SlaveModule.store(module, std::memory_order_relaxed);
@@ -209,12 +209,7 @@ void CSonavel::ShowConfig() {
   if (m_Events[kShowConfig]) Signal(kShowConfig);
 }
 
-void CSonavel::About(void* parent) {
-  platform::MessageBox(parent,
-                       u"Tamberlin Sonavel v1.00\n5.1 upmixing, matrix encoding and headphone rendering "
-                       u"for the player's output.",
-                       u"About Sonavel");
-}
+void CSonavel::About(void* parent) { platform::ShowMessage(parent, kAboutText, kAboutCaption); }
 
 void CSonavel::SetSetting(int32_t Config::*field, int32_t value) {
   const int32_t before = CfgGet(m_Config.*field);

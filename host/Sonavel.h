@@ -31,6 +31,9 @@ inline constexpr char16_t kMsgSlaveOpen[] = u"Slave module could not be opened."
 inline constexpr char16_t kMsgSlaveInvalid[] = u"Slave module is not a valid Winamp out module.";
 inline constexpr char16_t kMsgSlaveSelf[] = u"Cannot use Sonavel as a slave module.";
 inline constexpr char16_t kErrorCaption[] = u"Sonavel Error";
+inline constexpr char16_t kAboutText[] =
+    u"Tamberlin Sonavel v1.00\n5.1 upmixing, matrix encoding and headphone rendering for the player's output.";
+inline constexpr char16_t kAboutCaption[] = u"About Sonavel";
 
 class CSonavel : public CSNLib {
  public:

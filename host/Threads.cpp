@@ -24,14 +24,14 @@ std::atomic<int32_t> g_ResetWaiters{0};
 const char16_t* CSonavel::Init() {
   if (ThreadsRunning()) return nullptr;
   for (auto& e : m_Events) {
-    if (!e) e = platform::CreateEvent();
+    if (!e) e = platform::NewEvent();
     if (!e) return kMsgInternalError;
   }
   GetConfig(m_Config);
   Dsp.ActiveConfig.store(&m_Config, std::memory_order_relaxed);
-  m_UiThread = platform::CreateThread(&CSonavel::SonavelThread, this);
+  m_UiThread = platform::StartThread(&CSonavel::SonavelThread, this);
   if (!m_UiThread) return kMsgInternalError;
-  m_DspThread = platform::CreateThread(&CSonavel::DecodeThread, this);
+  m_DspThread = platform::StartThread(&CSonavel::DecodeThread, this);
   if (!m_DspThread) return kMsgInternalError;
   return nullptr;
 }
@@ -39,15 +39,22 @@ const char16_t* CSonavel::Init() {
 void CSonavel::StopThreads() {
   // Each thread acknowledges as it ends; joining afterwards makes sure it has
   // really left our code before anything is unloaded. Both waits are bounded.
+  // A thread that has already ended is not asked: a process that exits ends
+  // every other thread before the module's destructors run, and a thread that
+  // is gone can acknowledge nothing.
   if (m_DspThread) {
-    platform::SignalAndWait(m_Events[kDspQuit], m_Events[kDspQuitAck], kHandOffTimeoutMs);
+    if (!platform::JoinThread(m_DspThread, 0)) {
+      platform::SignalAndWait(m_Events[kDspQuit], m_Events[kDspQuitAck], kHandOffTimeoutMs);
+    }
     if (platform::JoinThread(m_DspThread, kHandOffTimeoutMs)) {
       platform::CloseThread(m_DspThread);
       m_DspThread = nullptr;
     }
   }
   if (m_UiThread) {
-    platform::SignalAndWait(m_Events[kUiQuit], m_Events[kUiQuitAck], kHandOffTimeoutMs);
+    if (!platform::JoinThread(m_UiThread, 0)) {
+      platform::SignalAndWait(m_Events[kUiQuit], m_Events[kUiQuitAck], kHandOffTimeoutMs);
+    }
     if (platform::JoinThread(m_UiThread, kHandOffTimeoutMs)) {
       platform::CloseThread(m_UiThread);
       m_UiThread = nullptr;
@@ -143,16 +150,18 @@ uint32_t CSonavel::DecodeThread(void* arg) {
 uint32_t CSonavel::SonavelThread(void* arg) {
   CSonavel& self = *static_cast<CSonavel*>(arg);
   platform::Event* const* run = &self.m_Events[kUiQuit];
+  // Window messages of this thread wake it one past its five events.
+  constexpr uint32_t kUiInput = kDecoderInactiveCheck + 1;
   for (;;) {
-    const uint32_t why = platform::WaitAny(run, 5, platform::kInfinite);
+    const uint32_t why = platform::WaitAny(run, kUiInput, platform::kInfinite, platform::ThreadUiInput());
     if (why == 0 || why == platform::kWaitFailed) break;
     try {
       switch (why) {
         case kShowConfig:
-          platform::MessageBox(nullptr,
-                               u"The settings window is not part of this build; settings are read from the "
-                               u"registry when the player starts.",
-                               u"Sonavel");
+          // Until the settings window exists the entry shows the about text. The
+          // box runs its own message loop on this thread, so it is closed when
+          // Quit asks the thread to end.
+          platform::ShowMessage(nullptr, kAboutText, kAboutCaption, self.m_Events[kUiQuit]);
           break;
         case kUpdateIcon:
           break;
@@ -163,11 +172,18 @@ uint32_t CSonavel::SonavelThread(void* arg) {
             // user interface; the flag keeps the check to once per stream.
           }
           break;
+        case kUiInput:
+          platform::DispatchUiInput();
+          break;
         default:
           break;
       }
     } catch (...) {
     }
+  }
+  try {
+    platform::DispatchUiInput();
+  } catch (...) {
   }
   self.Signal(kUiQuitAck);
   return 0;

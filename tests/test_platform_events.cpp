@@ -21,7 +21,7 @@ class Events {
  public:
   explicit Events(size_t n) {
     for (size_t i = 0; i < n; ++i) {
-      e_.push_back(CreateEvent());
+      e_.push_back(NewEvent());
       EXPECT_NE(e_.back(), nullptr);
     }
   }
@@ -120,7 +120,7 @@ TEST(PlatformEvent, BadArgumentsFail) {
   ASSERT_EQ(pipe(fds), 0);
   close(fds[0]);
   close(fds[1]);
-  EXPECT_EQ(WaitAny(ev.data(), 2, kInfinite, fds[0]), kWaitFailed);
+  EXPECT_EQ(WaitAny(ev.data(), 2, kInfinite, UiInput{fds[0]}), kWaitFailed);
   SignalEvent(nullptr);
   DestroyEvent(nullptr);
 }
@@ -131,16 +131,16 @@ TEST(PlatformEvent, ExtraFdEndsTheWaitWithoutBeingConsumed) {
   Events ev(2);
   int fds[2];
   ASSERT_EQ(pipe(fds), 0);
-  EXPECT_EQ(WaitAny(ev.data(), 2, 0, fds[0]), kWaitTimeout);
+  EXPECT_EQ(WaitAny(ev.data(), 2, 0, UiInput{fds[0]}), kWaitTimeout);
   ASSERT_EQ(write(fds[1], "x", 1), 1);
   SignalEvent(ev[1]);
-  EXPECT_EQ(WaitAny(ev.data(), 2, 0, fds[0]), 1u);
-  EXPECT_EQ(WaitAny(ev.data(), 2, 0, fds[0]), 2u);
-  EXPECT_EQ(WaitAny(ev.data(), 2, 0, fds[0]), 2u) << "the descriptor is still readable";
+  EXPECT_EQ(WaitAny(ev.data(), 2, 0, UiInput{fds[0]}), 1u);
+  EXPECT_EQ(WaitAny(ev.data(), 2, 0, UiInput{fds[0]}), 2u);
+  EXPECT_EQ(WaitAny(ev.data(), 2, 0, UiInput{fds[0]}), 2u) << "the descriptor is still readable";
   char c = 0;
   EXPECT_EQ(read(fds[0], &c, 1), 1);
   EXPECT_EQ(c, 'x');
-  EXPECT_EQ(WaitAny(ev.data(), 0, 0, fds[0]), kWaitTimeout) << "only the descriptor may be watched";
+  EXPECT_EQ(WaitAny(ev.data(), 0, 0, UiInput{fds[0]}), kWaitTimeout) << "only the descriptor may be watched";
   close(fds[0]);
   close(fds[1]);
 }
@@ -156,7 +156,7 @@ TEST(PlatformEvent, ExtraFdWakesABlockedWait) {
   int fds[2];
   ASSERT_EQ(pipe(fds), 0);
   Writer w{ev[1], fds[1]};
-  Thread* t = CreateThread(
+  Thread* t = StartThread(
       [](void* arg) -> uint32_t {
         auto* w = static_cast<Writer*>(arg);
         return WaitEvent(w->start, 5000) == 0 && write(w->fd, "y", 1) == 1 ? 0 : 1;
@@ -164,7 +164,7 @@ TEST(PlatformEvent, ExtraFdWakesABlockedWait) {
       &w);
   ASSERT_NE(t, nullptr);
   SignalEvent(ev[1]);
-  EXPECT_EQ(WaitAny(ev.data(), 1, 10000, fds[0]), 1u);
+  EXPECT_EQ(WaitAny(ev.data(), 1, 10000, UiInput{fds[0]}), 1u);
   EXPECT_TRUE(JoinThread(t, 10000));
   CloseThread(t);
   close(fds[0]);
@@ -197,7 +197,7 @@ uint32_t Server(void* arg) {
 TEST(PlatformEvent, SignalAndWaitHandshakeLosesNoAcknowledgement) {
   Events ev(3);
   Handshake h{ev[0], ev[1], ev[2]};
-  Thread* t = CreateThread(Server, &h);
+  Thread* t = StartThread(Server, &h);
   ASSERT_NE(t, nullptr);
   constexpr int kRounds = 20000;
   int acknowledged = 0;
@@ -223,7 +223,7 @@ TEST(PlatformEvent, EachSignalReleasesOneWaiter) {
   constexpr int kWaiters = 4;
   Thread* threads[kWaiters];
   for (Thread*& t : threads) {
-    t = CreateThread(
+    t = StartThread(
         [](void* arg) -> uint32_t {
           auto* s = static_cast<Shared*>(arg);
           if (WaitEvent(s->go, 10000) != 0) return 1;
@@ -266,7 +266,7 @@ TEST(PlatformThread, RunsTheEntryWithItsArgument) {
   Events ev(1);
   Gate g{ev[0], nullptr};
   SignalEvent(g.open);
-  Thread* t = CreateThread(WaitAtGate, &g);
+  Thread* t = StartThread(WaitAtGate, &g);
   ASSERT_NE(t, nullptr);
   EXPECT_TRUE(JoinThread(t, 10000));
   EXPECT_TRUE(JoinThread(t, 0)) << "a joined thread stays joined";
@@ -277,7 +277,7 @@ TEST(PlatformThread, RunsTheEntryWithItsArgument) {
 TEST(PlatformThread, JoinTimesOutWhileTheThreadRuns) {
   Events ev(1);
   Gate g{ev[0], nullptr};
-  Thread* t = CreateThread(WaitAtGate, &g);
+  Thread* t = StartThread(WaitAtGate, &g);
   ASSERT_NE(t, nullptr);
   const auto start = Clock::now();
   EXPECT_FALSE(JoinThread(t, 30));
@@ -293,7 +293,7 @@ TEST(PlatformThread, JoinTimesOutWhileTheThreadRuns) {
 TEST(PlatformThread, CloseDetachesARunningThread) {
   Events ev(2);
   Gate g{ev[0], ev[1]};
-  Thread* t = CreateThread(WaitAtGate, &g);
+  Thread* t = StartThread(WaitAtGate, &g);
   ASSERT_NE(t, nullptr);
   CloseThread(t);
   SignalEvent(g.open);
@@ -301,7 +301,7 @@ TEST(PlatformThread, CloseDetachesARunningThread) {
 }
 
 TEST(PlatformThread, NullArgumentsAreRefused) {
-  EXPECT_EQ(CreateThread(nullptr, nullptr), nullptr);
+  EXPECT_EQ(StartThread(nullptr, nullptr), nullptr);
   EXPECT_FALSE(JoinThread(nullptr, 0));
   CloseThread(nullptr);
 }

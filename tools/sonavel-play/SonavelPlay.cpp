@@ -374,7 +374,7 @@ static int Run(int argc, char** argv) {
   auto getModule = reinterpret_cast<GetOutModuleFn>(sn::platform::FindExport(module, "winampGetOutModule"));
   OutputModuleRecord* rec = getModule ? getModule() : nullptr;
   if (!rec || !rec->Open || !rec->Write || !rec->CanWrite) {
-    sn::platform::FreeModule(module);
+    sn::platform::UnloadModule(module);
     sf_close(in);
     Fail(1, "cannot load module " + modulePath + ": not an output module (no usable winampGetOutModule)");
   }
@@ -387,7 +387,7 @@ static int Run(int argc, char** argv) {
   playback.join();
   const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
-  sn::platform::FreeModule(module);
+  sn::platform::UnloadModule(module);
   sf_close(in);
 
   if (r.status != 0) {
