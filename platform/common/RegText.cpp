@@ -281,7 +281,10 @@ bool KeyName(const std::string& path, std::string& key) {
   while (!p.empty() && p.front() == '\\') p.remove_prefix(1);
   while (!p.empty() && p.back() == '\\') p.remove_suffix(1);
   key = kRoot;
-  if (!p.empty()) key += "\\" + std::string(p);
+  if (!p.empty()) {
+    key += '\\';
+    key.append(p);
+  }
   return true;
 }
 
