@@ -18,7 +18,7 @@ inline constexpr uint32_t kInfinite = 0xFFFFFFFFu;
 inline constexpr uint32_t kWaitTimeout = 0xFFFFFFFEu;  // returned by the waits on time-out
 inline constexpr uint32_t kWaitFailed = 0xFFFFFFFDu;   // bad handle or argument
 // As many events as one wait can watch (the Win32 limit, so both systems agree;
-// one fewer when the wait also watches user-interface input).
+// on Win32 one fewer when the wait also watches the message queue).
 inline constexpr uint32_t kMaxWaitEvents = 64;
 
 // An unnamed auto-reset event, initially non-signalled. A signal wakes exactly one
