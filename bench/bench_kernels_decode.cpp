@@ -13,6 +13,7 @@
 #include <random>
 
 #include "config/Config.h"
+#include "engine/Backend.h"
 #include "engine/DspState.h"
 #include "engine/SNLib.h"
 
@@ -34,7 +35,7 @@ struct Setup {
   SNBuffer<float> vec{};
   Setup() {
     Dsp.ActiveConfig.store(&Settings(), std::memory_order_relaxed);
-    CSNFn::CalcStaticConstants(48000);
+    CSNLib::CalcStaticConstants(48000);
     Dsp.Constants.Latch();
     source.Resize(kFrames);
     work.Resize(kFrames);
@@ -56,7 +57,7 @@ Setup& S() {
 }
 
 CSNFn& Kernels(int sse2) {
-  return sse2 ? static_cast<CSNFn&>(Dsp.Sse2Kernels) : static_cast<CSNFn&>(Dsp.X87Kernels);
+  return sse2 ? static_cast<CSNFn&>(*sn::KernelsOf(sn::BackEnd::Sse2)) : static_cast<CSNFn&>(*sn::KernelsOf(sn::BackEnd::Scalar));
 }
 
 void Finish(benchmark::State& state) {
@@ -91,19 +92,18 @@ void RunKernel(benchmark::State& state, Op op) {
 }
 
 void DecodeActive(benchmark::State& st) {
-  RunKernel(st, [](CSNFn& k, Setup& s) { k.DecodeActive(s.work); });
+  RunKernel(st, [](CSNFn& k, Setup& s) { CSNLib::DecodeActive(k, s.work); });
 }
 void ComputeSteering(benchmark::State& st) {
   RunKernel(st, [](CSNFn& k, Setup& s) {
-    k.ComputeSteering(Dsp.DecoderState[4], Dsp.DecoderState[3], s.work, Dsp.DecoderBuffers.SteerLR1,
-                      Dsp.DecoderBuffers.SteerCS1);
+    k.ComputeSteering(Dsp.K().SteerLp795, Dsp.DecoderState[4], Dsp.DecoderState[3], s.work, Dsp.DecoderBuffers.SteerLR1, Dsp.DecoderBuffers.SteerCS1);
   });
 }
 void DecodePassive(benchmark::State& st) {
   RunKernel(st, [](CSNFn& k, Setup& s) { k.DecodePassive(s.work); });
 }
 void EncodeMatrix(benchmark::State& st) {
-  RunKernel(st, [](CSNFn& k, Setup& s) { k.EncodeMatrix(6, s.work); });
+  RunKernel(st, [](CSNFn& k, Setup& s) { CSNLib::EncodeMatrix(k, s.work); });
 }
 void SurroundPhaseShift(benchmark::State& st) {
   RunKernel(st, [](CSNFn& k, Setup& s) { k.SurroundPhaseShift(Dsp.EncoderState[0], s.work); });
@@ -146,7 +146,7 @@ void ProcessChunk(benchmark::State& state) {
   const int channels = static_cast<int>(state.range(2));
   CfgSet(cfg.SurroundMode, static_cast<int32_t>(state.range(3)));
   CfgSet(cfg.LFERedir, static_cast<int32_t>(state.range(4)));
-  CSNFn::CalcStaticConstants(48000);
+  CSNLib::CalcStaticConstants(48000);
   CSNLib::ResetDSP();
   CSNLib engine;
   for (auto _ : state) {

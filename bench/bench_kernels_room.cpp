@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "config/Config.h"
+#include "engine/Backend.h"
 #include "engine/DspState.h"
 #include "engine/SNLib.h"
 
@@ -33,7 +34,7 @@ void UseSettings(bool delays = true) {
   c.DelayL = 5 * on, c.DelayR = 10 * on, c.DelayC = 15 * on, c.DelaySub = 20 * on, c.DelaySL = 25 * on,
   c.DelaySR = 30 * on, c.SurroundDelayMovie = 10 * on;
   Dsp.ActiveConfig.store(&c, std::memory_order_relaxed);
-  CSNFn::CalcStaticConstants(48000);
+  CSNLib::CalcStaticConstants(48000);
   Dsp.Constants.Latch();
 }
 
@@ -54,7 +55,7 @@ struct BackEndRef {
   const char* name;
   CSNFn& k;
 };
-BackEndRef BackEnds(int i) { return i ? BackEndRef{"SSE2", Dsp.Sse2Kernels} : BackEndRef{"x87", Dsp.X87Kernels}; }
+BackEndRef BackEnds(int i) { return i ? BackEndRef{"SSE2", *sn::KernelsOf(sn::BackEnd::Sse2)} : BackEndRef{"x87", *sn::KernelsOf(sn::BackEnd::Scalar)}; }
 
 using Format = InputFormat;
 constexpr auto& kFormats = kInputFormats;
@@ -121,7 +122,7 @@ void Gain(benchmark::State& state, int b, int withTrims) {
   Chunk c(n);
   CSNFn& k = BackEnds(b).k;
   for (auto _ : state) {
-    k.ApplyGain(c.buf, withTrims);
+    CSNLib::ApplyGain(k, c.buf, withTrims);
     benchmark::ClobberMemory();
   }
   Frames(state, n);
@@ -135,7 +136,7 @@ void Delay(benchmark::State& state, int, int delays) {
   const uint32_t n = static_cast<uint32_t>(state.range(0));
   Chunk c(n);
   for (auto _ : state) {
-    DelayChannelsShared(c.buf, 1);
+    CSNLib::DelayChannels(*sn::KernelsOf(sn::BackEnd::Scalar), c.buf, true);
     benchmark::ClobberMemory();
   }
   Frames(state, n);

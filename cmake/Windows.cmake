@@ -66,6 +66,10 @@ ExternalProject_Add(kissfft_build
     -DKISSFFT_TOOLS=OFF
     -DKISSFFT_PKGCONFIG=OFF
   BUILD_BYPRODUCTS ${kissfft_library}
+  LOG_CONFIGURE TRUE
+  LOG_BUILD TRUE
+  LOG_INSTALL TRUE
+  LOG_OUTPUT_ON_FAILURE TRUE
   UPDATE_COMMAND ""
   EXCLUDE_FROM_ALL TRUE)
 file(MAKE_DIRECTORY ${kissfft_prefix}/include/kissfft)

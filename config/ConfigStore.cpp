@@ -43,13 +43,17 @@ void LoadConfig(Config& c) {
     uint32_t raw = 0;
     uint32_t size = sizeof(raw);
     RegType type{};
-    const bool ok = key && key->Query(f.name, &type, &raw, &size) == platform::kRegOk && size == sizeof(raw);
+    // A number is a DWORD (or four bytes of binary data); a value of any other
+    // type, a string above all, loads as the default like an out-of-range one.
+    const bool ok = key && key->Query(f.name, &type, &raw, &size) == platform::kRegOk && size == sizeof(raw) &&
+                    (type == RegType::Dword || type == RegType::Binary);
     CfgSet(c.*(f.field), ok ? ApplyRule(f, raw) : f.def);
   }
   char16_t path[kSlavePathChars] = {};
   uint32_t size = sizeof(path);
   RegType type{};
-  if (key && key->Query(kSlaveValue, &type, path, &size) == platform::kRegOk) {
+  // A string, and not an empty one: a path of nothing names no module.
+  if (key && key->Query(kSlaveValue, &type, path, &size) == platform::kRegOk && type == RegType::Sz && path[0]) {
     path[kSlavePathChars - 1] = 0;
     SetSlavePath(c, path);
   } else {

@@ -1,42 +1,62 @@
-// What the machine offers, probed once while the library loads.
+// What the machine offers, probed once while the library loads, and the table
+// of back ends.
+#include "engine/Backend.h"
+
 #include "engine/SNLib.h"
 
-#if defined(__x86_64__) || defined(__i386__) || defined(_M_X64) || defined(_M_IX86)
-#if defined(_MSC_VER)
-#include <intrin.h>
-#else
+#if defined(SN_HAVE_SSE2_KERNELS)
 #include <cpuid.h>
-#endif
 #endif
 
 namespace sn {
 
 namespace {
 
+#if defined(SN_HAVE_SSE2_KERNELS)
+// CPUID leaf 1, EDX bit 26.
 int32_t DetectSse2() {
-#if defined(_MSC_VER) && (defined(_M_X64) || defined(_M_IX86))
-  int regs[4];
-  __cpuidex(regs, 1, 0);
-  return (regs[3] >> 26) & 1;
-#elif defined(__x86_64__) || defined(__i386__)
   unsigned a = 0, b = 0, c = 0, d = 0;
   if (!__get_cpuid_count(1, 0, &a, &b, &c, &d)) return 0;
   return (d >> 26) & 1;
-#else
-  return 0;
-#endif
 }
+#endif
+
+CSNFnx87 g_ScalarKernels;
+#if defined(SN_HAVE_SSE2_KERNELS)
+CSNFnSSE2 g_Sse2Kernels;
+#endif
+
+CSNFn* const kTable[] = {
+    &g_ScalarKernels,
+#if defined(SN_HAVE_SSE2_KERNELS)
+    &g_Sse2Kernels,
+#else
+    nullptr,
+#endif
+};
 
 }  // namespace
 
+CSNFn* KernelsOf(BackEnd b) { return kTable[static_cast<int>(b)]; }
+
+const char* BackEndName(BackEnd b) { return b == BackEnd::Sse2 ? "SSE2" : "x87"; }
+
+#if defined(SN_HAVE_SSE2_KERNELS)
 int32_t CSNLib::m_bSSE2Support = DetectSse2();
-// The GPU back end is not built into this library.
+#else
+int32_t CSNLib::m_bSSE2Support = 0;
+#endif
+// No GPU back end is built into this library.
 int32_t CSNLib::m_bCUDASupport = 0;
+
+bool BackEndUsable(BackEnd b) {
+  return b == BackEnd::Scalar || (KernelsOf(b) != nullptr && CSNLib::m_bSSE2Support != 0);
+}
 
 CSNFn& CSNLib::ActiveKernels() {
   const Config* cfg = Dsp.ActiveConfig.load(std::memory_order_relaxed);
-  if (cfg && CfgGet(cfg->SSE2Enable) && m_bSSE2Support) return Dsp.Sse2Kernels;
-  return Dsp.X87Kernels;
+  if (cfg && CfgGet(cfg->SSE2Enable) && m_bSSE2Support) return *kTable[1];
+  return *kTable[0];
 }
 
 }  // namespace sn

@@ -3,7 +3,6 @@
 #include <bit>
 #include <cmath>
 
-#include "engine/SNLib.h"
 
 namespace sn {
 
@@ -17,6 +16,12 @@ ButterworthCoeffs DesignButterworth(float frequency, bool highPass, uint32_t sam
   constexpr double sqrt2 = 1.4142135f;
   ButterworthCoeffs c{};
   if (sampleRate == 0) return c;
+  // A corner at or above the Nyquist frequency has no bilinear design (its
+  // pre-warped term turns negative and the section unstable); such a corner,
+  // the encoder's 7 kHz low-pass at 8 kHz for one, is held at 0.45 of the rate,
+  // where the section is still a sound, stable one.
+  const float limit = 0.45f * static_cast<float>(sampleRate);
+  if (frequency > limit) frequency = limit;
   const float a = static_cast<float>(static_cast<double>(frequency) * pi / static_cast<double>(sampleRate));
   const float t = static_cast<float>(std::tan(static_cast<double>(a)));
   if (highPass) {
@@ -91,13 +96,6 @@ void ComputeConstants(const Config& cfg, uint32_t fs, DspConstants& k) {
   const float w = static_cast<float>(static_cast<double>(lg) + 1.0);
   k.CentreWeightFactor = w;
   k.CentreSpill = static_cast<float>((1.0 - static_cast<double>(w)) * 0.5);
-}
-
-void CSNFn::CalcStaticConstants(unsigned sampleRate) {
-  if (sampleRate == 0) return;
-  const Config* cfg = Dsp.ActiveConfig.load(std::memory_order_relaxed);
-  if (!cfg) return;
-  Dsp.Constants.Publish([&](DspConstants& k) { ComputeConstants(*cfg, sampleRate, k); });
 }
 
 }  // namespace sn

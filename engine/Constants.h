@@ -3,18 +3,14 @@
 
 #include "config/Config.h"
 #include "engine/DspState.h"
+#include "kernels/PcmSamples.h"
 
 namespace sn {
 
-// Fixed input scale factors: the float nearest 0.707 over 2^(bits-1).
-inline constexpr float kInputDiv = 1.4144272f;  // 1 / 0.707, bits 0x3FB50BF3
-inline constexpr float FDIV8 = 0.707f / 128.0f;
-inline constexpr float FDIV16 = 0.707f / 32768.0f;
-inline constexpr float FDIV32 = 0.707f / 2147483648.0f;
-
 // A second-order Butterworth section at `frequency` Hz for `sampleRate`, with
 // the bilinear transform pre-warped at the corner. Every coefficient is rounded
-// to float; intermediate arithmetic is double.
+// to float; intermediate arithmetic is double. Corners above 0.45 of the rate
+// are held there.
 ButterworthCoeffs DesignButterworth(float frequency, bool highPass, uint32_t sampleRate);
 
 // Everything CalcStaticConstants derives from `cfg` at `sampleRate` (not 0).

@@ -1,12 +1,17 @@
 // DspState: the one process-wide record of engine state.
 //
-// It holds the two kernel objects, the filter states and delay lines the kernels
-// carry from chunk to chunk, the headphone convolution data, and the constants
-// derived from the sample rate and the settings.
+// It holds the filter states and delay lines carried from chunk to chunk, the
+// work buffers, the headphone renderer's blocks, and the constants derived from
+// the sample rate and the settings. The engine (CSNLib) owns it and hands each
+// kernel the parts it works on.
+//
+// Memory: PrepareStream reserves every buffer a stream at a given rate can need
+// before the stream starts; the reset clears in place; nothing is freed or
+// grown while a stream runs.
 //
 // Threads: everything but the constants belongs to whichever thread holds the
 // engine input buffer (the player's thread for conversions, the DSP thread for
-// processing and resets; the hand-off serialises them). The constants are
+// processing, preparation and resets; the hand-off serialises them). The constants are
 // computed aside by CalcStaticConstants on any thread and published as a whole:
 // the DSP thread latches the newest published set at the start of each chunk,
 // so a chunk sees either the whole old set or the whole new one.
@@ -17,10 +22,8 @@
 #include <mutex>
 
 #include "config/Config.h"
-#include "engine/SNBuffer.h"
+#include "kernels/SNBuffer.h"
 #include "kernels/SNFn.h"
-
-struct kiss_fftr_state;
 
 namespace sn {
 
@@ -101,10 +104,14 @@ inline constexpr uint32_t kHeadphoneBlock = 8192;
 inline constexpr uint32_t kHeadphoneFft = 16384;
 inline constexpr uint32_t kHeadphoneBins = 8193;
 
+// A chunk brings at most kMaxChunkFrames frames into the engine; after
+// processing it holds at most kMaxChunkOut (frames the headphone renderer held
+// come back when the mode changes).
+inline constexpr uint32_t kMaxChunkFrames = 8192;
+inline constexpr uint32_t kMaxChunkOut = kMaxChunkFrames + kHeadphoneBlock;
+
 struct DspState {
   std::atomic<Config*> ActiveConfig{nullptr};
-  CSNFnx87 X87Kernels{};
-  CSNFnSSE2 Sse2Kernels{};
   ConstantsExchange Constants{};
 
   // Filter states and delay lines, cleared by the engine reset.
@@ -114,22 +121,20 @@ struct DspState {
   BiquadState DecoderState[6]{};
   BiquadState EncoderState[3]{};
   DecoderBufferSet DecoderBuffers{};
-  SNBuffer<float> DelayLines[6]{};
+  DelayLine DelayLines[6]{};
+  // The rate PrepareStream last reserved for (0: nothing reserved).
+  uint32_t PreparedRate = 0;
 
-  // Headphone rendering: built once per process, survives resets.
+  // Headphone rendering: the feeds of the block being gathered, the two ears of
+  // the last convolved block, the overlap carried to the next block and the
+  // output pairs of one chunk. Reserved once per process by the first stream
+  // at 44100 or 48000 Hz; the reset clears the fill and the overlap.
   std::atomic<uint32_t> HeadphoneFill{0};
   int32_t HeadphoneReady = 0;
-  int32_t GpuReady = 0;
-  SNBuffer<SNComplex> EarSpectraMusicL[5]{}, EarSpectraMusicR[5]{};
-  SNBuffer<SNComplex> EarSpectraMovieL[5]{}, EarSpectraMovieR[5]{};
-  SNBuffer<float> ChannelFifo[5]{};
-  SNBuffer<SNComplex> ChannelSpectrum[5]{};
-  SNBuffer<SNComplex> ProductL[5]{}, ProductR[5]{};
-  SNBuffer<float> ConvOutL[5]{}, ConvOutR[5]{};
-  SNBuffer<SNComplex> HeadphoneTail{};  // left/right pairs
-  SNBuffer<SNComplex> HeadphoneOut{};   // left/right pairs
-  kiss_fftr_state* FftForward = nullptr;
-  kiss_fftr_state* FftInverse = nullptr;
+  SNBuffer<float> ChannelFifo[5]{};     // kHeadphoneBlock each
+  SNBuffer<float> EarL{}, EarR{};       // kHeadphoneFft each
+  SNBuffer<SNComplex> HeadphoneTail{};  // left/right pairs, kHeadphoneBlock
+  SNBuffer<SNComplex> HeadphoneOut{};   // left/right pairs, kHeadphoneBlock
 
   // The settings in use; never null once the host has set it.
   const Config& Cfg() const { return *ActiveConfig.load(std::memory_order_relaxed); }

@@ -1,4 +1,7 @@
 // Loading, validating and unloading slave output modules.
+#include <cstdio>
+#include <string>
+
 #include "host/Sonavel.h"
 
 namespace sn {
@@ -8,7 +11,16 @@ const char16_t* CSonavel::LoadSlaveModule(const char16_t* path, platform::Module
   *module = nullptr;
   *record = nullptr;
   platform::Module* m = platform::LoadModule(path);
-  if (!m) return kMsgSlaveOpen;
+  if (!m) {
+    // The message box keeps its fixed text; the details go to standard error.
+    try {
+      const std::string line = "Sonavel: slave module \"" + platform::ToUtf8(path) +
+                               "\" could not be loaded (" + platform::ModuleLoadError() + ")\n";
+      std::fputs(line.c_str(), stderr);
+    } catch (...) {
+    }
+    return kMsgSlaveOpen;
+  }
   auto get = reinterpret_cast<GetOutModuleFn>(platform::FindExport(m, "winampGetOutModule"));
   if (!get) {
     platform::UnloadModule(m);

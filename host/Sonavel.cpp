@@ -1,6 +1,7 @@
 #include "host/Sonavel.h"
 
 #include <climits>
+#include <cstdio>
 
 namespace sn {
 
@@ -9,7 +10,6 @@ CSonavel Sonavel;
 CSonavel::CSonavel() {
   m_Config = DefaultConfig();
   m_SavedConfig = m_Config;
-  ResetDSP();
   m_Input.Init();
   m_Output16.Init();
   m_Output24.Init();
@@ -22,6 +22,21 @@ CSonavel::~CSonavel() {
   if (!ThreadsRunning()) FreeBuffers();
   Config* live = &m_Config;
   Dsp.ActiveConfig.compare_exchange_strong(live, nullptr, std::memory_order_relaxed);
+}
+
+long CSonavel::SaveConfig(const Config& c) {
+  const long status = StoreConfig(c);
+  if (status != 0)
+    std::fprintf(stderr, "Sonavel: the settings could not be saved (error %ld); the stored ones are unchanged.\n",
+                 status);
+  return status;
+}
+
+bool CSonavel::ReserveBuffers() {
+  bool ok = m_Input.Reserve(kMaxChunkOut);
+  ok = m_Output16.Reserve(kMaxChunkOut) && ok;
+  ok = m_Output24.Reserve(kMaxChunkOut) && ok;
+  return ok;
 }
 
 void CSonavel::FreeBuffers() {
@@ -54,6 +69,11 @@ int CSonavel::Open(int sampleRate, int channels, int bits, int bufferMs, int pre
   OutputModuleRecord* slave = Slave();
   if (!slave) return -1;
   if (channels != 1 && channels != 2 && channels != 5 && channels != 6) return -1;
+  if (sampleRate < kMinSampleRate || sampleRate > kMaxSampleRate) return -1;
+  // A new stream never starts inside a Write of the old one (a player that
+  // reopens from another thread).
+  m_Open.store(0, std::memory_order_seq_cst);
+  SettleSlaveCalls();
 
   m_SampleRate.store(static_cast<uint32_t>(sampleRate), std::memory_order_relaxed);
   m_Channels.store(channels, std::memory_order_relaxed);
@@ -61,31 +81,42 @@ int CSonavel::Open(int sampleRate, int channels, int bits, int bufferMs, int pre
   m_OutBits.store(CfgGet(m_Config.SlaveRes), std::memory_order_relaxed);
 
   Dsp.ActiveConfig.store(&m_Config, std::memory_order_relaxed);
-  CSNFn::CalcStaticConstants(sampleRate > 0 ? static_cast<unsigned>(sampleRate) : 0u);
+  CalcStaticConstants(static_cast<unsigned>(sampleRate));
+  // Everything the stream can need is made now, before its first Write: the
+  // host's chunk and output buffers here, the engine's on the DSP thread, which
+  // also clears what the last stream left.
+  if (SettleChunk()) ReserveBuffers();
+  PrepareEngine();
 
-  m_Open.store(1, std::memory_order_relaxed);
-  if (m_Events[kUpdateIcon]) Signal(kUpdateIcon);
   m_BalloonShown.store(0, std::memory_order_relaxed);
-  if (m_Events[kDecoderInactiveCheck]) Signal(kDecoderInactiveCheck);
-
-  return slave->Open(sampleRate, 6, m_OutBits.load(std::memory_order_relaxed), bufferMs, prebufferMs);
+  const int result = slave->Open(sampleRate, 6, m_OutBits.load(std::memory_order_relaxed),
+                                 bufferMs > 0 ? bufferMs : 0, prebufferMs > 0 ? prebufferMs : 0);
+  m_Open.store(result >= 0 ? 1 : 0, std::memory_order_seq_cst);
+  if (m_Events[kUpdateIcon]) Signal(kUpdateIcon);
+  if (result >= 0 && m_Events[kDecoderInactiveCheck]) Signal(kDecoderInactiveCheck);
+  return result;
 }
 
 void CSonavel::Close() {
+  const bool wasOpen = m_Open.exchange(0, std::memory_order_seq_cst) != 0;
+  // A Write on another thread may still be inside the slave, reading our
+  // output buffer: nothing is freed or unloaded under it.
+  const bool idle = SettleSlaveCalls();
   // The buffers are only ours to free once no hand-off is outstanding.
-  if (SettleChunk()) FreeBuffers();
+  if (idle && SettleChunk()) FreeBuffers();
   OutputModuleRecord* slave = Slave();
-  if (!slave) return;
-  slave->Close();
-  if (m_Pending != 0) SignalResetDSP();
-  if (m_Reload.load(std::memory_order_relaxed)) {
-    platform::Module* module = m_SlaveModule.load(std::memory_order_relaxed);
-    OutputModuleRecord* record = slave;
-    m_SlaveRecord.store(nullptr, std::memory_order_relaxed);
-    m_SlaveModule.store(nullptr, std::memory_order_relaxed);
-    UnloadSlaveModule(&module, &record, 0);
+  if (slave) {
+    if (wasOpen) slave->Close();
+    // The next stream starts from clean state, whatever the last Write was.
+    if (wasOpen) SignalResetDSP();
+    if (idle && m_Reload.load(std::memory_order_relaxed)) {
+      platform::Module* module = m_SlaveModule.load(std::memory_order_relaxed);
+      OutputModuleRecord* record = slave;
+      m_SlaveRecord.store(nullptr, std::memory_order_relaxed);
+      m_SlaveModule.store(nullptr, std::memory_order_relaxed);
+      UnloadSlaveModule(&module, &record, 0);
+    }
   }
-  m_Open.store(0, std::memory_order_relaxed);
   if (m_Events[kUpdateIcon]) Signal(kUpdateIcon);
 }
 
@@ -99,6 +130,10 @@ int BytesPerSample(int bits) { return bits >= 8 ? bits / 8 : 1; }
 }  // namespace
 
 int CSonavel::Write(char* buffer, int length) {
+  SlaveCall call(m_SlaveCalls);
+  // Counted first, checked second: a Close that clears the flag and then finds
+  // no call running knows that no Write will touch the buffers after it.
+  if (!m_Open.load(std::memory_order_seq_cst)) return 1;
   OutputModuleRecord* slave = Slave();
   if (!slave) return 1;
   if (length == 0) {
@@ -110,14 +145,39 @@ int CSonavel::Write(char* buffer, int length) {
   if (length < 0 || !buffer || channels <= 0) return 1;
   // A chunk whose hand-off timed out may still be in the DSP thread's hands.
   if (!SettleChunk()) return 1;
-
-  const uint32_t frames = static_cast<uint32_t>((length / channels) / BytesPerSample(bits));
-  Dsp.ActiveConfig.store(&m_Config, std::memory_order_relaxed);
-  ConvertToInternal(channels, bits, reinterpret_cast<const uint8_t*>(buffer), frames, m_Input);
-
   if (!m_DspThread) return 1;
+
+  // The engine takes at most kMaxChunkFrames frames per chunk, so that no
+  // buffer ever grows while the stream runs: a longer block goes in pieces.
+  const size_t frameBytes = static_cast<size_t>(channels) * static_cast<size_t>(BytesPerSample(bits));
+  const uint32_t frames = static_cast<uint32_t>(static_cast<size_t>(length) / frameBytes);
+  const uint8_t* source = reinterpret_cast<const uint8_t*>(buffer);
+  uint32_t done = 0;
+  bool sent = false;
+  do {
+    const uint32_t n = frames - done < kMaxChunkFrames ? frames - done : kMaxChunkFrames;
+    const int r = WriteChunk(slave, source + static_cast<size_t>(done) * frameBytes, n);
+    if (r < 0) return 1;
+    sent = sent || r > 0;
+    done += n;
+  } while (done < frames);
+  if (!sent && frames == 0) return 1;
+  // A block the headphone renderer keeps until a whole block has arrived was
+  // taken even though nothing comes out yet. Reporting it as not written would
+  // make a player send it again, and a Close would not reset the frames held
+  // for the next stream.
+  m_Pending = length;
+  return 0;
+}
+
+int CSonavel::WriteChunk(OutputModuleRecord* slave, const uint8_t* source, uint32_t frames) {
+  const int channels = m_Channels.load(std::memory_order_relaxed);
+  const int bits = m_Bits.load(std::memory_order_relaxed);
+  Dsp.ActiveConfig.store(&m_Config, std::memory_order_relaxed);
+  ConvertToInternal(channels, bits, source, frames, m_Input);
+
   const uint32_t target = ++m_ChunksRequested;
-  if (!Request(kProcessChunk, kChunkProcessed, m_ChunksDone, target)) return 1;
+  if (!Request(kProcessChunk, kChunkProcessed, m_ChunksDone, target)) return -1;
 
   CSNFn& k = ActiveKernels();
   const int outBits = m_OutBits.load(std::memory_order_relaxed);
@@ -135,31 +195,25 @@ int CSonavel::Write(char* buffer, int length) {
     frameBytes = 18;
     total = static_cast<size_t>(m_Output24.count) * 18;
   } else {
-    return 1;
+    return -1;
   }
-  if (total == 0 || !bytes) {
-    if (frames == 0) return 1;
-    // The headphone renderer keeps frames until a whole block has arrived: the
-    // block was taken even though nothing comes out yet. Reporting it as not
-    // written would make a player send it again, and a Close would not reset
-    // the frames held for the next stream.
-    m_Pending = length;
-    return 0;
-  }
+  if (total == 0 || !bytes) return 0;
 
   const size_t piece = static_cast<size_t>(kMaxSlavePiece / frameBytes) * frameBytes;
   for (size_t sent = 0; sent < total; sent += piece) {
     const size_t n = total - sent < piece ? total - sent : piece;
     slave->Write(reinterpret_cast<char*>(const_cast<uint8_t*>(bytes + sent)), static_cast<int>(n));
   }
-  m_Pending = length;
-  return 0;
+  return 1;
 }
 
 int CSonavel::CanWrite() {
+  SlaveCall call(m_SlaveCalls);
   OutputModuleRecord* slave = Slave();
   if (!slave) return 0;
-  const uint32_t free = static_cast<uint32_t>(slave->CanWrite());
+  // A slave that answers with a negative count has no room.
+  const int answer = slave->CanWrite();
+  const uint32_t free = answer > 0 ? static_cast<uint32_t>(answer) : 0u;
   const int outBits = m_OutBits.load(std::memory_order_relaxed);
   const int outBytes = outBits >= 8 ? outBits / 8 : 0;
   if (outBytes == 0) return 0;
@@ -170,37 +224,46 @@ int CSonavel::CanWrite() {
 }
 
 int CSonavel::IsPlaying() {
+  SlaveCall call(m_SlaveCalls);
   OutputModuleRecord* s = Slave();
   return s ? s->IsPlaying() : 0;
 }
 
 int CSonavel::Pause(int pause) {
+  SlaveCall call(m_SlaveCalls);
   OutputModuleRecord* s = Slave();
   return s ? s->Pause(pause) : 0;
 }
 
 void CSonavel::SetVolume(int volume) {
+  SlaveCall call(m_SlaveCalls);
   m_Volume.store(volume, std::memory_order_relaxed);
   if (OutputModuleRecord* s = Slave()) s->SetVolume(volume);
 }
 
 void CSonavel::SetPan(int pan) {
+  SlaveCall call(m_SlaveCalls);
   if (OutputModuleRecord* s = Slave()) s->SetPan(pan);
 }
 
 void CSonavel::Flush(int timeMs) {
-  OutputModuleRecord* s = Slave();
-  if (!s) return;
-  s->Flush(timeMs);
+  {
+    SlaveCall call(m_SlaveCalls);
+    OutputModuleRecord* s = Slave();
+    if (!s) return;
+    s->Flush(timeMs);
+  }
   SignalResetDSP();
 }
 
 int CSonavel::GetOutputTime() {
+  SlaveCall call(m_SlaveCalls);
   OutputModuleRecord* s = Slave();
   return s ? s->GetOutputTime() : 0;
 }
 
 int CSonavel::GetWrittenTime() {
+  SlaveCall call(m_SlaveCalls);
   OutputModuleRecord* s = Slave();
   return s ? s->GetWrittenTime() : 0;
 }
@@ -214,14 +277,14 @@ void CSonavel::About(void* parent) { platform::ShowMessage(parent, kAboutText, k
 void CSonavel::SetSetting(int32_t Config::*field, int32_t value) {
   const int32_t before = CfgGet(m_Config.*field);
   CfgSet(m_Config.*field, value);
-  CSNFn::CalcStaticConstants(GetSRate());
+  CalcStaticConstants(GetSRate());
   if (field == &Config::Mode && before != value) SignalResetDSP();
 }
 
 void CSonavel::SetSettings(const Config& c) {
   const int32_t before = CfgGet(m_Config.Mode);
   CopyConfig(m_Config, c);
-  CSNFn::CalcStaticConstants(GetSRate());
+  CalcStaticConstants(GetSRate());
   if (CfgGet(m_Config.Mode) != before) SignalResetDSP();
 }
 

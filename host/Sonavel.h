@@ -25,6 +25,9 @@ namespace sn {
 inline constexpr intptr_t kSonavelModuleId = 6546551;  // 0x63E477
 inline constexpr uint32_t kHandOffTimeoutMs = 5000;
 inline constexpr int kMaxSlavePiece = 8192;  // bytes per slave Write, whole frames
+// The sample rates Open accepts: from telephone-grade audio to 768 kHz.
+inline constexpr int kMinSampleRate = 4000;
+inline constexpr int kMaxSampleRate = 768000;
 
 inline constexpr char16_t kMsgInternalError[] = u"An internal error has occurred.";
 inline constexpr char16_t kMsgSlaveOpen[] = u"Slave module could not be opened.";
@@ -75,6 +78,9 @@ class CSonavel : public CSNLib {
 
   // Asks the DSP thread for an engine reset and waits (bounded) until it is done.
   void SignalResetDSP();
+  // Has the engine reserve what a stream at the open rate needs and clear its
+  // state: on the DSP thread (bounded wait), or here when it does not run.
+  void PrepareEngine();
 
   // The settings entry of the user interface: changes one field of the live
   // settings as the settings window does. Writes the value, recomputes the
@@ -94,7 +100,9 @@ class CSonavel : public CSNLib {
 
   // Settings.
   static void GetConfig(Config& c) { LoadConfig(c); }
-  static long SaveConfig(const Config& c) { return StoreConfig(c); }
+  // Stores the settings; a failure is reported (one line on standard error),
+  // never silent, and the stored ones stay as they were.
+  static long SaveConfig(const Config& c);
   void PushConfig() { CopyConfig(m_SavedConfig, m_Config); }
   void PopConfig() { CopyConfig(m_Config, m_SavedConfig); }
 
@@ -106,6 +114,13 @@ class CSonavel : public CSNLib {
   int Volume() const { return m_Volume.load(std::memory_order_relaxed); }
   OutputModuleRecord* Slave() const { return m_SlaveRecord.load(std::memory_order_relaxed); }
   bool ThreadsRunning() const { return m_DspThread != nullptr || m_UiThread != nullptr; }
+
+  // Test seams: how the two threads are started (Init), the hand-off time-out,
+  // and a step the DSP thread runs before each chunk (to make it slow).
+  using ThreadStarter = platform::Thread* (*)(platform::ThreadProc proc, void* arg);
+  void SetThreadStarterForTest(ThreadStarter starter) { m_StartThread = starter ? starter : &platform::StartThread; }
+  void SetHandOffTimeoutForTest(uint32_t ms) { m_HandOffTimeoutMs = ms ? ms : kHandOffTimeoutMs; }
+  void SetChunkHookForTest(void (*hook)()) { m_ChunkHook.store(hook, std::memory_order_relaxed); }
 
   Config m_Config{};
   Config m_SavedConfig{};
@@ -121,12 +136,35 @@ class CSonavel : public CSNLib {
   // Waits (bounded) for a chunk whose hand-off timed out; true when the DSP
   // thread no longer holds the input buffer.
   bool SettleChunk();
+  // Waits (bounded) until no entry of the player's is inside the slave or
+  // reading our buffers; true when none is.
+  bool SettleSlaveCalls();
+  // Counts an entry that may call the slave for as long as it runs.
+  struct SlaveCall {
+    explicit SlaveCall(std::atomic<int32_t>& n) : n_(n) { n_.fetch_add(1, std::memory_order_seq_cst); }
+    ~SlaveCall() { n_.fetch_sub(1, std::memory_order_seq_cst); }
+    SlaveCall(const SlaveCall&) = delete;
+    SlaveCall& operator=(const SlaveCall&) = delete;
+    std::atomic<int32_t>& n_;
+  };
   void StopThreads();
+  // Undoes a partial Init: stops what was started and frees the events.
+  void TearDown();
+  bool ReserveBuffers();
   void FreeBuffers();
+  // One engine chunk of at most kMaxChunkFrames frames: convert, process, send.
+  // Returns -1 when the hand-off failed, 1 when output went to the slave, 0
+  // when the chunk produced none.
+  int WriteChunk(OutputModuleRecord* slave, const uint8_t* source, uint32_t frames);
 
   platform::Event* m_Events[kEventCount] = {};
   platform::Thread* m_UiThread = nullptr;
   platform::Thread* m_DspThread = nullptr;
+  ThreadStarter m_StartThread = &platform::StartThread;
+  uint32_t m_HandOffTimeoutMs = kHandOffTimeoutMs;
+  std::atomic<void (*)()> m_ChunkHook{nullptr};
+  // Set by Open: the next reset the DSP thread runs prepares the stream first.
+  std::atomic<int32_t> m_PreparePending{0};
 
   std::atomic<uint32_t> m_SampleRate{0};
   std::atomic<int32_t> m_Channels{0};
@@ -139,7 +177,10 @@ class CSonavel : public CSNLib {
   std::atomic<int32_t> m_Reload{1};
 
   int32_t m_Pending = 0;
+  // A stream is open: Open was accepted here and by the slave, Close not yet called.
   std::atomic<int32_t> m_Open{0};
+  // Entries of the player's currently inside the slave (see SlaveCall).
+  std::atomic<int32_t> m_SlaveCalls{0};
   std::atomic<int32_t> m_BalloonShown{0};
 
   // Hand-off accounting: requests made and requests the DSP thread completed.

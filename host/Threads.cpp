@@ -1,6 +1,8 @@
 // The two threads of the plug-in and the hand-offs between them and the player.
 #include <chrono>
+#include <cstdio>
 #include <exception>
+#include <thread>
 
 #include "host/Sonavel.h"
 
@@ -22,18 +24,40 @@ std::atomic<int32_t> g_ResetWaiters{0};
 }  // namespace
 
 const char16_t* CSonavel::Init() {
-  if (ThreadsRunning()) return nullptr;
+  if (m_DspThread && m_UiThread) return nullptr;
+  // What an earlier Init left half made is taken down first; a thread that
+  // will not stop still owns its events, and nothing new is started beside it.
+  TearDown();
+  if (ThreadsRunning()) return kMsgInternalError;
   for (auto& e : m_Events) {
-    if (!e) e = platform::NewEvent();
-    if (!e) return kMsgInternalError;
+    e = platform::NewEvent();
+    if (!e) {
+      TearDown();
+      return kMsgInternalError;
+    }
   }
   GetConfig(m_Config);
   Dsp.ActiveConfig.store(&m_Config, std::memory_order_relaxed);
-  m_UiThread = platform::StartThread(&CSonavel::SonavelThread, this);
-  if (!m_UiThread) return kMsgInternalError;
-  m_DspThread = platform::StartThread(&CSonavel::DecodeThread, this);
-  if (!m_DspThread) return kMsgInternalError;
+  m_UiThread = m_StartThread(&CSonavel::SonavelThread, this);
+  if (m_UiThread) m_DspThread = m_StartThread(&CSonavel::DecodeThread, this);
+  if (!m_UiThread || !m_DspThread) {
+    TearDown();
+    return kMsgInternalError;
+  }
   return nullptr;
+}
+
+void CSonavel::TearDown() {
+  StopThreads();
+  if (ThreadsRunning()) return;  // a thread that would not stop keeps its events
+  for (auto& e : m_Events) {
+    platform::DestroyEvent(e);
+    e = nullptr;
+  }
+  m_ChunksRequested = 0;
+  m_ChunksDone.store(0, std::memory_order_relaxed);
+  m_ResetsRequested.store(0, std::memory_order_relaxed);
+  m_ResetsDone.store(0, std::memory_order_relaxed);
 }
 
 void CSonavel::StopThreads() {
@@ -44,18 +68,18 @@ void CSonavel::StopThreads() {
   // is gone can acknowledge nothing.
   if (m_DspThread) {
     if (!platform::JoinThread(m_DspThread, 0)) {
-      platform::SignalAndWait(m_Events[kDspQuit], m_Events[kDspQuitAck], kHandOffTimeoutMs);
+      platform::SignalAndWait(m_Events[kDspQuit], m_Events[kDspQuitAck], m_HandOffTimeoutMs);
     }
-    if (platform::JoinThread(m_DspThread, kHandOffTimeoutMs)) {
+    if (platform::JoinThread(m_DspThread, m_HandOffTimeoutMs)) {
       platform::CloseThread(m_DspThread);
       m_DspThread = nullptr;
     }
   }
   if (m_UiThread) {
     if (!platform::JoinThread(m_UiThread, 0)) {
-      platform::SignalAndWait(m_Events[kUiQuit], m_Events[kUiQuitAck], kHandOffTimeoutMs);
+      platform::SignalAndWait(m_Events[kUiQuit], m_Events[kUiQuitAck], m_HandOffTimeoutMs);
     }
-    if (platform::JoinThread(m_UiThread, kHandOffTimeoutMs)) {
+    if (platform::JoinThread(m_UiThread, m_HandOffTimeoutMs)) {
       platform::CloseThread(m_UiThread);
       m_UiThread = nullptr;
     }
@@ -63,9 +87,13 @@ void CSonavel::StopThreads() {
 }
 
 void CSonavel::Quit() {
+  m_Open.store(0, std::memory_order_seq_cst);
+  // A call of the player's still inside the slave keeps the slave loaded and
+  // our buffers allocated.
+  const bool idle = SettleSlaveCalls();
   StopThreads();
   const bool stopped = !ThreadsRunning();
-  if (stopped) {
+  if (stopped && idle) {
     platform::Module* module = m_SlaveModule.load(std::memory_order_relaxed);
     OutputModuleRecord* record = m_SlaveRecord.load(std::memory_order_relaxed);
     m_SlaveRecord.store(nullptr, std::memory_order_relaxed);
@@ -73,15 +101,8 @@ void CSonavel::Quit() {
     m_SlaveModule.store(nullptr, std::memory_order_relaxed);
     m_Reload.store(1, std::memory_order_relaxed);
     FreeBuffers();
-    for (auto& e : m_Events) {
-      platform::DestroyEvent(e);
-      e = nullptr;
-    }
-    m_ChunksRequested = 0;
+    TearDown();
     m_Pending = 0;
-    m_ChunksDone.store(0, std::memory_order_relaxed);
-    m_ResetsRequested.store(0, std::memory_order_relaxed);
-    m_ResetsDone.store(0, std::memory_order_relaxed);
   }
   // A thread that would not stop may still use the slave and the events: they
   // are left alone rather than freed under it.
@@ -90,20 +111,38 @@ void CSonavel::Quit() {
 
 bool CSonavel::Request(EventIndex request, EventIndex ack, std::atomic<uint32_t>& done, uint32_t target) {
   if (!m_DspThread) return false;
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kHandOffTimeoutMs);
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(m_HandOffTimeoutMs);
   auto reached = [&] { return static_cast<int32_t>(done.load(std::memory_order_acquire) - target) >= 0; };
-  uint32_t r = platform::SignalAndWait(m_Events[request], m_Events[ack], kHandOffTimeoutMs);
+  uint32_t r = platform::SignalAndWait(m_Events[request], m_Events[ack], m_HandOffTimeoutMs);
   while (!reached() && r == 0) r = platform::WaitEvent(m_Events[ack], MsLeft(deadline));
   return reached();
 }
 
+bool CSonavel::SettleSlaveCalls() {
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(m_HandOffTimeoutMs);
+  while (m_SlaveCalls.load(std::memory_order_seq_cst) != 0) {
+    if (Clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
 bool CSonavel::SettleChunk() {
   if (m_ChunksDone.load(std::memory_order_acquire) == m_ChunksRequested) return true;
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kHandOffTimeoutMs);
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(m_HandOffTimeoutMs);
   while (m_ChunksDone.load(std::memory_order_acquire) != m_ChunksRequested) {
     if (platform::WaitEvent(m_Events[kChunkProcessed], MsLeft(deadline)) != 0) break;
   }
   return m_ChunksDone.load(std::memory_order_acquire) == m_ChunksRequested;
+}
+
+void CSonavel::PrepareEngine() {
+  if (!m_DspThread) {
+    PrepareStream(GetSRate());
+    return;
+  }
+  m_PreparePending.store(1, std::memory_order_relaxed);
+  SignalResetDSP();
 }
 
 void CSonavel::SignalResetDSP() {
@@ -118,18 +157,23 @@ void CSonavel::SignalResetDSP() {
 uint32_t CSonavel::DecodeThread(void* arg) {
   CSonavel& self = *static_cast<CSonavel*>(arg);
   platform::Event* const* run = &self.m_Events[kDspQuit];
+  SetDenormalMode();
   for (;;) {
     const uint32_t why = platform::WaitAny(run, 4, platform::kInfinite);
     if (why == 0) break;
     try {
       if (why == 2) {
+        if (void (*hook)() = self.m_ChunkHook.load(std::memory_order_relaxed)) hook();
         Dsp.ActiveConfig.store(&self.m_Config, std::memory_order_relaxed);
         self.ProcessChunk(self.m_Channels.load(std::memory_order_relaxed), self.m_Input);
         self.m_ChunksDone.fetch_add(1, std::memory_order_release);
         self.Signal(kChunkProcessed);
       } else if (why == 3) {
         const uint32_t asked = self.m_ResetsRequested.load(std::memory_order_acquire);
-        ResetDSP();
+        if (self.m_PreparePending.exchange(0, std::memory_order_relaxed))
+          PrepareStream(self.GetSRate());
+        else
+          ResetDSP();
         self.m_ResetsDone.store(asked, std::memory_order_release);
         self.Signal(kResetDone);
       } else if (why == platform::kWaitFailed) {

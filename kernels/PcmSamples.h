@@ -10,7 +10,16 @@
 #include <array>
 #include <cstdint>
 
-#include "engine/Constants.h"
+namespace sn {
+
+// Fixed input scale factors: the float nearest 0.707 over 2^(bits-1), so full
+// scale of every format enters the engine at about -3 dB.
+inline constexpr float kInputDiv = 1.4144272f;  // 1 / 0.707, bits 0x3FB50BF3
+inline constexpr float FDIV8 = 0.707f / 128.0f;
+inline constexpr float FDIV16 = 0.707f / 32768.0f;
+inline constexpr float FDIV32 = 0.707f / 2147483648.0f;
+
+}  // namespace sn
 
 namespace sn::pcm {
 

@@ -1,6 +1,7 @@
-// The kernel interface: one abstract class of 29 virtual operations in a fixed
+// The kernel interface: one abstract class of 30 virtual operations in a fixed
 // slot order, implemented by a plain floating-point back end (CSNFnx87, the
-// reference) and an SSE2 back end (CSNFnSSE2).
+// reference) and an SSE2 back end (CSNFnSSE2, built only where the compiler
+// targets x86; SN_HAVE_SSE2_KERNELS says so).
 //
 // Frame layout: an SNCHUNK_INTCHUNK is eight floats, 32 bytes, 16-byte aligned.
 // Lanes 0..5 are L, R, C, LFE, SL, SR; lanes 6 and 7 carry no channel, hold
@@ -8,16 +9,21 @@
 // every input format enters the engine at +-0.707; the processing kernels
 // (slots 1 to 12) never clip, only the output conversions limit the range.
 //
-// The kernel objects hold no data. Every filter state, buffer and constant they
-// use lives in the process-wide DspState, so the engine may switch back ends
-// between any two chunks. Kernel calls never overlap: the conversions run on the
-// player's thread inside Write, everything else on the DSP thread while Write
-// waits for it.
+// The kernels are leaves: each takes the state it changes and the parameters it
+// needs as arguments and reads nothing else (no settings, no engine state). The
+// kernel objects hold no data, so the engine may switch back ends between any
+// two chunks and the filters continue. The engine owns every state and buffer
+// and decides the order of the stages; a kernel call never overlaps another
+// on the same state.
+//
+// Buffers: a kernel that fills an SNBuffer grows it by the growth rule only when
+// its capacity is short, so with the capacities the engine reserves before a
+// stream starts no kernel allocates.
 #pragma once
 
 #include <cstdint>
 
-#include "engine/SNBuffer.h"
+#include "kernels/SNBuffer.h"
 
 namespace sn {
 
@@ -57,23 +63,56 @@ struct alignas(16) BiquadState {
 };
 static_assert(sizeof(BiquadState) == 128);
 
+// How the steered centre is shared out (Music variant only): C is scaled by
+// `weight` and `spill` x C is added to L and R.
+struct CentreMix {
+  int32_t music;  // non-zero: apply weight and spill; zero: leave C as steered
+  float weight;
+  float spill;
+};
+
+// Linear gains of the gain stage: the master gain and the trims of lanes 0..5
+// (the LFE inversion already folded into trim[3]).
+struct GainSet {
+  float master;
+  float trim[6];
+};
+
+// A channel delay line: count N is the delay in samples (0: none), position the
+// slot of the oldest sample, capacity the longest delay it can hold.
+using DelayLine = SNBuffer<float>;
+
 class CSNFn {
  public:
   virtual ~CSNFn();                                                            // 0
-  virtual void DecodeActive(SNChunk& chunk) = 0;                               // 1
-  virtual void ComputeSteering(BiquadState& lrState, BiquadState& csState, const SNChunk& chunk,
-                               SNBuffer<float>& steerLR, SNBuffer<float>& steerCS) = 0;  // 2
+  // The steered matrix over lanes 0 and 1, by the smoothed steering values of
+  // each frame (n = chunk.count values each); writes L, R, C, SL and SR.
+  virtual void ApplySteering(const float* steerLR, const float* steerCS, const CentreMix& centre,
+                             SNChunk& chunk) = 0;                              // 1
+  // The smoothed steering values of every frame into steerLR / steerCS.
+  virtual void ComputeSteering(const ButterworthCoeffs& smoother, BiquadState& lrState, BiquadState& csState,
+                               const SNChunk& chunk, SNBuffer<float>& steerLR,
+                               SNBuffer<float>& steerCS) = 0;                  // 2
   virtual void DecodePassive(SNChunk& chunk) = 0;                              // 3
-  virtual void RenderHeadphones(int sourceChannels, SNChunk& chunk) = 0;       // 4
-  virtual void EncodeMatrix(int sourceChannels, SNChunk& chunk) = 0;           // 5
+  // One convolved headphone block into output pairs: for j = 0..8191,
+  //   out[j] = gain x (ear[j] + tail[j]) per ear (re left, im right),
+  // then tail[j] = ear[8192 + j]. `earL` / `earR` hold 16384 values, 16-byte
+  // aligned; `out` and `tail` 8192 pairs.
+  virtual void MixHeadphoneBlock(const float* earL, const float* earR, float gain, SNComplex* tail,
+                                 SNComplex* out) = 0;                          // 4
+  // Folds C, LFE and the (already filtered) surrounds into L and R.
+  virtual void FoldEncoder(SNChunk& chunk) = 0;                                // 5
   virtual void SurroundPhaseShift(BiquadState& state, SNChunk& chunk) = 0;     // 6
   virtual void FilterMono(const ButterworthCoeffs& c, BiquadState& state, SNBuffer<float>& v) = 0;  // 7
   virtual void FilterSurround(const ButterworthCoeffs& c, BiquadState& state, SNChunk& chunk) = 0;  // 8
   virtual void SplitFront(const ButterworthCoeffs& c, BiquadState& state, const SNChunk& chunk,
                           SNChunk& band, SNChunk& complement) = 0;            // 9
   virtual void RedirectBass(const ButterworthCoeffs& c, BiquadState& state, SNChunk& chunk) = 0;  // 10
-  virtual void DelayChannels(SNChunk& chunk, int allChannels) = 0;            // 11
-  virtual void ApplyGain(SNChunk& chunk, int withTrims) = 0;                  // 12
+  // Lanes 0..5 through their delay lines (see kernels/Delay.cpp).
+  virtual void DelayChannels(DelayLine lines[6], SNChunk& chunk) = 0;          // 11
+  // With trims: lanes 0..5 times master x trim; without (headphone output):
+  // lanes 0 and 1 times master, lanes 2..5 zero.
+  virtual void ApplyGain(const GainSet& gains, int withTrims, SNChunk& chunk) = 0;  // 12
   virtual void ConvertMono8(const uint8_t* src, uint32_t frames, SNChunk& out) = 0;     // 13
   virtual void ConvertMono16(const uint8_t* src, uint32_t frames, SNChunk& out) = 0;    // 14
   virtual void ConvertMono24(const uint8_t* src, uint32_t frames, SNChunk& out) = 0;    // 15
@@ -91,10 +130,8 @@ class CSNFn {
   virtual void ConvertSilence(uint32_t frames, SNChunk& out) = 0;                       // 27
   virtual void ConvertToOutput16(const SNChunk& chunk, SNBuffer<OutFrame16>& out) = 0;  // 28
   virtual void ConvertToOutput24(const SNChunk& chunk, SNBuffer<OutFrame24>& out) = 0;  // 29
-
-  // Recomputes the rate- and setting-dependent constants from ActiveConfig and
-  // publishes them for the next chunk. Rate 0 changes nothing. Any thread.
-  static void CalcStaticConstants(unsigned sampleRate);
+  // Frame i of n gets lane 0 = pairs[i].re, lane 1 = pairs[i].im, lanes 2..5 = 0.
+  virtual void WriteHeadphoneFrames(const SNComplex* pairs, uint32_t n, SNCHUNK_INTCHUNK* frames) = 0;  // 30
 };
 
 // The input conversion slots by source format. Every other format has none and
@@ -121,25 +158,31 @@ inline InputConversion FindInputConversion(int channels, int bits) {
   return nullptr;
 }
 
-// The shared delay stage: one routine for both back ends, bit-identical.
-void DelayChannelsShared(SNChunk& chunk, int allChannels);
+// The delay stage: one routine for both back ends (it only moves samples).
+void DelayChannelsShared(DelayLine lines[6], SNChunk& chunk);
+
+// A standard fold to two channels for headphones where the binaural filters
+// cannot serve: L + 0.7071 (C + SL), R + 0.7071 (C + SR), the LFE left out;
+// lanes 2..5 keep what they held. Evaluated in double, rounded once. One
+// routine for both back ends.
+void FoldToEarsShared(SNChunk& chunk);
 
 class CSNFnx87 final : public CSNFn {
  public:
-  void DecodeActive(SNChunk& chunk) override;
-  void ComputeSteering(BiquadState& lrState, BiquadState& csState, const SNChunk& chunk,
-                       SNBuffer<float>& steerLR, SNBuffer<float>& steerCS) override;
+  void ApplySteering(const float* steerLR, const float* steerCS, const CentreMix& centre, SNChunk& chunk) override;
+  void ComputeSteering(const ButterworthCoeffs& smoother, BiquadState& lrState, BiquadState& csState,
+                       const SNChunk& chunk, SNBuffer<float>& steerLR, SNBuffer<float>& steerCS) override;
   void DecodePassive(SNChunk& chunk) override;
-  void RenderHeadphones(int sourceChannels, SNChunk& chunk) override;
-  void EncodeMatrix(int sourceChannels, SNChunk& chunk) override;
+  void MixHeadphoneBlock(const float* earL, const float* earR, float gain, SNComplex* tail, SNComplex* out) override;
+  void FoldEncoder(SNChunk& chunk) override;
   void SurroundPhaseShift(BiquadState& state, SNChunk& chunk) override;
   void FilterMono(const ButterworthCoeffs& c, BiquadState& state, SNBuffer<float>& v) override;
   void FilterSurround(const ButterworthCoeffs& c, BiquadState& state, SNChunk& chunk) override;
   void SplitFront(const ButterworthCoeffs& c, BiquadState& state, const SNChunk& chunk, SNChunk& band,
                   SNChunk& complement) override;
   void RedirectBass(const ButterworthCoeffs& c, BiquadState& state, SNChunk& chunk) override;
-  void DelayChannels(SNChunk& chunk, int allChannels) override { DelayChannelsShared(chunk, allChannels); }
-  void ApplyGain(SNChunk& chunk, int withTrims) override;
+  void DelayChannels(DelayLine lines[6], SNChunk& chunk) override { DelayChannelsShared(lines, chunk); }
+  void ApplyGain(const GainSet& gains, int withTrims, SNChunk& chunk) override;
   void ConvertMono8(const uint8_t* src, uint32_t frames, SNChunk& out) override;
   void ConvertMono16(const uint8_t* src, uint32_t frames, SNChunk& out) override;
   void ConvertMono24(const uint8_t* src, uint32_t frames, SNChunk& out) override;
@@ -157,24 +200,25 @@ class CSNFnx87 final : public CSNFn {
   void ConvertSilence(uint32_t frames, SNChunk& out) override;
   void ConvertToOutput16(const SNChunk& chunk, SNBuffer<OutFrame16>& out) override;
   void ConvertToOutput24(const SNChunk& chunk, SNBuffer<OutFrame24>& out) override;
+  void WriteHeadphoneFrames(const SNComplex* pairs, uint32_t n, SNCHUNK_INTCHUNK* frames) override;
 };
 
 class CSNFnSSE2 final : public CSNFn {
  public:
-  void DecodeActive(SNChunk& chunk) override;
-  void ComputeSteering(BiquadState& lrState, BiquadState& csState, const SNChunk& chunk,
-                       SNBuffer<float>& steerLR, SNBuffer<float>& steerCS) override;
+  void ApplySteering(const float* steerLR, const float* steerCS, const CentreMix& centre, SNChunk& chunk) override;
+  void ComputeSteering(const ButterworthCoeffs& smoother, BiquadState& lrState, BiquadState& csState,
+                       const SNChunk& chunk, SNBuffer<float>& steerLR, SNBuffer<float>& steerCS) override;
   void DecodePassive(SNChunk& chunk) override;
-  void RenderHeadphones(int sourceChannels, SNChunk& chunk) override;
-  void EncodeMatrix(int sourceChannels, SNChunk& chunk) override;
+  void MixHeadphoneBlock(const float* earL, const float* earR, float gain, SNComplex* tail, SNComplex* out) override;
+  void FoldEncoder(SNChunk& chunk) override;
   void SurroundPhaseShift(BiquadState& state, SNChunk& chunk) override;
   void FilterMono(const ButterworthCoeffs& c, BiquadState& state, SNBuffer<float>& v) override;
   void FilterSurround(const ButterworthCoeffs& c, BiquadState& state, SNChunk& chunk) override;
   void SplitFront(const ButterworthCoeffs& c, BiquadState& state, const SNChunk& chunk, SNChunk& band,
                   SNChunk& complement) override;
   void RedirectBass(const ButterworthCoeffs& c, BiquadState& state, SNChunk& chunk) override;
-  void DelayChannels(SNChunk& chunk, int allChannels) override { DelayChannelsShared(chunk, allChannels); }
-  void ApplyGain(SNChunk& chunk, int withTrims) override;
+  void DelayChannels(DelayLine lines[6], SNChunk& chunk) override { DelayChannelsShared(lines, chunk); }
+  void ApplyGain(const GainSet& gains, int withTrims, SNChunk& chunk) override;
   void ConvertMono8(const uint8_t* src, uint32_t frames, SNChunk& out) override;
   void ConvertMono16(const uint8_t* src, uint32_t frames, SNChunk& out) override;
   void ConvertMono24(const uint8_t* src, uint32_t frames, SNChunk& out) override;
@@ -192,6 +236,7 @@ class CSNFnSSE2 final : public CSNFn {
   void ConvertSilence(uint32_t frames, SNChunk& out) override;
   void ConvertToOutput16(const SNChunk& chunk, SNBuffer<OutFrame16>& out) override;
   void ConvertToOutput24(const SNChunk& chunk, SNBuffer<OutFrame24>& out) override;
+  void WriteHeadphoneFrames(const SNComplex* pairs, uint32_t n, SNCHUNK_INTCHUNK* frames) override;
 };
 
 }  // namespace sn

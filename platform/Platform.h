@@ -80,6 +80,9 @@ void CloseThread(Thread* t);
 // holds this code first, then by the system's library search.
 struct Module;
 Module* LoadModule(const char16_t* path);  // null on failure
+// Why the last LoadModule on the calling thread failed: the paths it tried and
+// the loader's reason. Empty after a successful load.
+std::string ModuleLoadError();
 void* FindExport(Module* m, const char* name);
 void UnloadModule(Module* m);  // null is allowed
 // The directory (with trailing separator, UTF-8) of the module that holds

@@ -29,7 +29,7 @@ inline constexpr long kRegAccessDenied = 5;  // ERROR_ACCESS_DENIED
 inline constexpr long kRegInvalidParameter = 87;  // ERROR_INVALID_PARAMETER
 inline constexpr long kRegMoreData = 234;    // ERROR_MORE_DATA
 
-enum class RegType : uint32_t { Sz = 1, Dword = 4 };
+enum class RegType : uint32_t { Sz = 1, Binary = 3, Dword = 4 };
 
 // One open key of HKEY_CURRENT_USER, e.g. "SOFTWARE\\Tamberlin\\Sonavel".
 class RegistryKey {

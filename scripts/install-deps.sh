@@ -5,8 +5,9 @@
 set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
-  libkissfft-dev libsndfile1-dev libmysofa-dev
+  libkissfft-dev libsndfile1-dev libmysofa-dev libasound2-dev
   googletest libgtest-dev libbenchmark-dev
+  clang libclang-rt-14-dev
   # The Windows builds: mingw-w64 cross compilers, and Wine for the tests.
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   wine64 wine

@@ -3,8 +3,8 @@
 # under AddressSanitizer with UndefinedBehaviorSanitizer, then the threaded
 # tests under ThreadSanitizer; then the Windows builds: win32 (the shipped
 # out_sonavel.dll, checked and packed into its zip) and win64, whose tests run
-# under Wine. GPU tests say so when they are skipped, and so do the Wine tests
-# if Wine cannot start at all.
+# under Wine; and last the fuzz targets for a bounded time. GPU tests say so
+# when they are skipped, and so do the Wine tests if Wine cannot start at all.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -38,3 +38,6 @@ else
   echo "*** (wine64: ${wine:-not found}; see $prefix.log)"
   echo "******************************************************************"
 fi
+
+echo "== fuzz =="
+scripts/fuzz.sh "${SONAVEL_FUZZ_SECONDS:-60}"

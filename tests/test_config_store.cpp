@@ -4,7 +4,12 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+
+#include <atomic>
+#include <chrono>
 #include <cstring>
+#include <thread>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -207,6 +212,70 @@ TEST_F(ConfigStoreTest, BinaryGarbageReadsAsDefaults) {
   const Config c = Load();
   const Config d = DefaultConfig();
   EXPECT_EQ(std::memcmp(&c, &d, sizeof c), 0);
+}
+
+// A value of the wrong type loads as its default: a string where a number
+// belongs (even one whose UTF-16 bytes are exactly four), a number where the
+// slave path belongs, and a value with no bytes at all (read as missing data,
+// not copied from nowhere: the undefined-behaviour build checks the copy).
+// Four bytes of binary data still read as a number.
+TEST_F(ConfigStoreTest, WrongTypedAndEmptyValuesLoadAsDefaults) {
+  struct Case {
+    const char* hive;
+    int32_t mode, masterGain, delayL;
+  };
+  const Case cases[] = {
+      {"\"Mode\"=\"4\"\n\"Master Gain\"=\"-6\"\n\"Delay L\"=hex:05,00,00,00\n\"Slave Module\"=dword:00000005\n", 2, 0, 5},
+      {"\"Delay L\"=hex:\n\"Mode\"=hex(4):\n\"Master Gain\"=dword:00000003\n\"Slave Module\"=hex(1):\n", 2, 3, 0},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.hive);
+    WriteHive(k.hive);
+    const Config c = Load();
+    EXPECT_EQ(c.Mode, k.mode);
+    EXPECT_EQ(c.MasterGain, k.masterGain);
+    EXPECT_EQ(c.DelayL, k.delayL);
+    char16_t path[kSlavePathChars];
+    GetSlavePath(c, path);
+    EXPECT_EQ(std::u16string(path), std::u16string(SN_DEF_SLAVEMODULE));
+  }
+}
+
+// A FIFO (or any file that is not a regular one) in the hive's place reads as
+// an empty hive at once and is never replaced.
+TEST_F(ConfigStoreTest, AFifoInPlaceOfTheHiveNeitherBlocksNorIsReplaced) {
+  ASSERT_EQ(mkfifo(hive_.c_str(), 0600), 0);
+  std::atomic<bool> done{false};
+  Config c{};
+  long stored = 0;
+  std::thread t([&] {
+    LoadConfig(c);
+    stored = StoreConfig(c);
+    done = true;
+  });
+  for (int i = 0; i < 500 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  if (!done) {
+    ADD_FAILURE() << "the store blocked on a FIFO";
+    std::_Exit(1);  // the thread cannot be freed from its open()
+  }
+  t.join();
+  EXPECT_EQ(c.Mode, 2);
+  EXPECT_NE(stored, 0);
+  struct stat st {};
+  ASSERT_EQ(stat(hive_.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
+
+// A settings file its owner made read-only is left as it is, and the save
+// says it failed.
+TEST_F(ConfigStoreTest, AReadOnlyHiveIsLeftAlone) {
+  WriteHive("\"Mode\"=dword:00000001\n");
+  ASSERT_EQ(chmod(hive_.c_str(), 0444), 0);
+  const std::string before = ReadHive();
+  Config c = Load();
+  CfgSet(c.Mode, int32_t{3});
+  EXPECT_NE(StoreConfig(c), 0);
+  EXPECT_EQ(ReadHive(), before);
 }
 
 TEST_F(ConfigStoreTest, OverlongSlavePathLoadsAsDefault) {

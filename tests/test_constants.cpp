@@ -144,19 +144,11 @@ TEST_F(ConstantsTest, RateZeroChangesNothingAndRepeatsAreBitIdentical) {
   EXPECT_EQ(std::memcmp(&before, &Dsp.K(), sizeof before), 0);
 }
 
-TEST_F(ConstantsTest, ResetKeepsTheDelayLengths) {
-  cfg_.DelayC = 10;
-  Recalc(48000);
-  CSNLib::ResetDSP();
-  Dsp.Constants.Latch();
-  EXPECT_EQ(Dsp.K().DelaySamplesMovie[2], 480u);
-}
-
 TEST_F(ConstantsTest, AChunkSeesOneWholeSetPublishedBetweenChunks) {
   cfg_.MasterGain = 0;
   Recalc(48000);
   cfg_.MasterGain = 6;
-  CSNFn::CalcStaticConstants(44100);
+  CSNLib::CalcStaticConstants(44100);
   // Not latched yet: the chunk in progress keeps the whole old set.
   EXPECT_EQ(Dsp.K().SampleRate, 48000u);
   EXPECT_EQ(Dsp.K().MasterGainLinear, 1.0f);

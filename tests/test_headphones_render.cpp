@@ -1,4 +1,4 @@
-// The headphone renderer (kernel slot 4): framing into 8192-frame blocks, the
+// The headphone renderer: framing into 8192-frame blocks, the
 // overlap-add across blocks, the feeds, rates, decoding first, the hand-back to
 // the other modes, and the agreement of the two back ends.
 //
@@ -18,9 +18,8 @@
 #include <vector>
 
 #include "engine/DspState.h"
-#include "engine/HeadphoneData.h"
 #include "engine/SNLib.h"
-#include "kernels/HeadphoneRenderer.h"
+#include "engine/HeadphoneRenderer.h"
 #include "support/HeadphoneReference.h"
 #include "support/KernelTest.h"
 
@@ -109,7 +108,7 @@ class HeadphoneRender : public EngineFixture {
     CfgSet(cfg_.HeadphonesDecodeMovie, 0);
   }
 
-  static CSNFn& Kernels(bool sse2) { return sse2 ? static_cast<CSNFn&>(Dsp.Sse2Kernels) : Dsp.X87Kernels; }
+  static CSNFn& Kernels(bool sse2) { return sse2 ? static_cast<CSNFn&>(Sse2Kernels()) : ScalarKernels(); }
 
   // Renders `in` in chunks of the given sizes (cycled until the input is used
   // up) and returns everything the renderer emitted, in order.
@@ -122,7 +121,7 @@ class HeadphoneRender : public EngineFixture {
       chunk.buf.Resize(n);
       std::copy(in.begin() + used, in.begin() + used + n, chunk.buf.data);
       used += n;
-      k.RenderHeadphones(channels, chunk.buf);
+      CSNLib::RenderHeadphones(k, channels, chunk.buf);
       EXPECT_EQ(chunk.buf.count % kBlock, 0u);
       EXPECT_EQ(chunk.buf.position, 0);
       out.insert(out.end(), chunk.buf.data, chunk.buf.data + chunk.buf.count);
@@ -151,7 +150,7 @@ TEST_P(HeadphoneFraming, ReturnsWholeBlocksAndHoldsTheRest) {
   OwnedChunk chunk;
   for (size_t i = 0; i < c.chunks.size(); ++i) {
     chunk = RandomChunk(rng, c.chunks[i]);
-    Dsp.X87Kernels.RenderHeadphones(6, chunk.buf);
+    CSNLib::RenderHeadphones(ScalarKernels(), 6, chunk.buf);
     EXPECT_EQ(chunk.buf.count, c.returned[i]) << "call " << i;
     EXPECT_EQ(Fill(), c.held[i]) << "call " << i;
   }
@@ -231,7 +230,7 @@ TEST_P(HeadphoneImpulse, ComesOutAsTheWeightedResponses) {
     Frames in(2 * kBlock);
     for (auto& f : in) std::fill(std::begin(f.lane), std::end(f.lane), 0.0f);
     in[at].lane[c.lane] = v;
-    const Frames out = Render(Dsp.X87Kernels, c.channels, in, {5000, 11384});
+    const Frames out = Render(ScalarKernels(), c.channels, in, {5000, 11384});
     ASSERT_EQ(out.size(), 2 * kBlock);
     for (int ear = 0; ear < 2; ++ear) {
       double scale = 0.0;
@@ -272,9 +271,9 @@ TEST_F(HeadphoneRender, SwitchingTheSetKeepsThePreviousTail) {
   Frames second(in.begin() + kBlock, in.end());
 
   CfgSet(cfg_.HeadphonesMode, 0);
-  Frames out = Render(Dsp.X87Kernels, 6, first, {kBlock});
+  Frames out = Render(ScalarKernels(), 6, first, {kBlock});
   CfgSet(cfg_.HeadphonesMode, 1);
-  const Frames tail = Render(Dsp.X87Kernels, 6, second, {kBlock});
+  const Frames tail = Render(ScalarKernels(), 6, second, {kBlock});
   out.insert(out.end(), tail.begin(), tail.end());
   ASSERT_EQ(out.size(), 2 * kBlock);
 
@@ -297,16 +296,23 @@ TEST_F(HeadphoneRender, SwitchingTheSetKeepsThePreviousTail) {
 
 class HeadphoneRate : public HeadphoneRender, public ::testing::WithParamInterface<uint32_t> {};
 
-TEST_P(HeadphoneRate, UnsupportedRatePassesTheChunkAndBuildsNothing) {
-  ReleaseHeadphoneData();
+// At a rate without binaural filters the chunk keeps its length and every
+// channel but the LFE reaches the ears: L + 0.7071 (C + SL), R + 0.7071 (C + SR).
+TEST_P(HeadphoneRate, UnsupportedRateFoldsTheSourceToTheEarsAndBuildsNothing) {
+  ReleaseHeadphones();
   Recalc(GetParam());
   std::mt19937 rng(3);
+  const double h = std::sqrt(0.5);
   for (bool sse2 : {false, true}) {
     const OwnedChunk in = RandomChunk(rng, 9000, 0.707f, 0.25f);
     OwnedChunk chunk = in;
-    Kernels(sse2).RenderHeadphones(6, chunk.buf);
+    CSNLib::RenderHeadphones(Kernels(sse2), 6, chunk.buf);
     ASSERT_EQ(chunk.size(), in.size());
-    EXPECT_EQ(0, std::memcmp(chunk.buf.data, in.buf.data, in.size() * sizeof(SNCHUNK_INTCHUNK)));
+    for (uint32_t i = 0; i < in.size(); i += 97) {
+      const float* x = in[i].lane;
+      EXPECT_FLOAT_EQ(chunk[i].lane[0], static_cast<float>(x[0] + h * (x[2] + x[4]))) << i;
+      EXPECT_FLOAT_EQ(chunk[i].lane[1], static_cast<float>(x[1] + h * (x[2] + x[5]))) << i;
+    }
   }
   EXPECT_EQ(Dsp.HeadphoneReady, 0);
   EXPECT_EQ(Fill(), 0u);
@@ -314,13 +320,15 @@ TEST_P(HeadphoneRate, UnsupportedRatePassesTheChunkAndBuildsNothing) {
 
 INSTANTIATE_TEST_SUITE_P(Rates, HeadphoneRate, ::testing::Values(8000u, 22050u, 32000u, 44056u, 88200u, 96000u));
 
-TEST_F(HeadphoneRender, SupportedRatesBuildTheDataOnTheFirstChunk) {
+TEST_F(HeadphoneRender, SupportedRatesArePreparedBeforeTheStream) {
   for (uint32_t rate : {44100u, 48000u}) {
-    ReleaseHeadphoneData();
+    ReleaseHeadphones();
+    CSNLib::PrepareStream(rate);
     Recalc(rate);
+    EXPECT_EQ(Dsp.HeadphoneReady, 1) << rate;
     OwnedChunk chunk(100);
     std::memset(static_cast<void*>(chunk.buf.data), 0, 100 * sizeof(SNCHUNK_INTCHUNK));
-    Dsp.X87Kernels.RenderHeadphones(2, chunk.buf);
+    CSNLib::RenderHeadphones(ScalarKernels(), 2, chunk.buf);
     EXPECT_EQ(Dsp.HeadphoneReady, 1) << rate;
     EXPECT_EQ(chunk.size(), 0u);
     EXPECT_EQ(Fill(), 100u);
@@ -346,7 +354,7 @@ TEST_F(HeadphoneRender, DecodesStereoFirstWithTheVariantsSurroundDelay) {
     CfgSet(cfg_.HeadphonesDecodeMovie, set == 1 ? 1 : 0);
 
     CSNLib::ResetDSP();
-    const Frames got = Render(Dsp.X87Kernels, 2, in, {1000, 7000});
+    const Frames got = Render(ScalarKernels(), 2, in, {1000, 7000});
 
     // By hand: the decoder over the same chunks from a fresh state, then the
     // surround delay.
@@ -358,7 +366,7 @@ TEST_F(HeadphoneRender, DecodesStereoFirstWithTheVariantsSurroundDelay) {
       chunk.buf.Resize(n);
       std::copy(in.begin() + used, in.begin() + used + n, chunk.buf.data);
       used += n;
-      Dsp.X87Kernels.DecodeActive(chunk.buf);
+      CSNLib::DecodeActive(ScalarKernels(), chunk.buf);
       decoded.insert(decoded.end(), chunk.buf.data, chunk.buf.data + chunk.buf.count);
     }
     const uint32_t delay = set == 0 ? Dsp.K().SurroundDelaySamplesMusic : Dsp.K().SurroundDelaySamplesMovie;
@@ -369,7 +377,7 @@ TEST_F(HeadphoneRender, DecodesStereoFirstWithTheVariantsSurroundDelay) {
     CSNLib::ResetDSP();
     CfgSet(cfg_.HeadphonesDecodeMusic, 0);
     CfgSet(cfg_.HeadphonesDecodeMovie, 0);
-    const Frames want = Render(Dsp.X87Kernels, 6, decoded, {1000, 7000});
+    const Frames want = Render(ScalarKernels(), 6, decoded, {1000, 7000});
     ASSERT_EQ(got.size(), want.size());
     for (size_t t = 0; t < got.size(); ++t)
       for (int ear = 0; ear < 2; ++ear) ASSERT_NEAR(got[t].lane[ear], want[t].lane[ear], 1e-6) << t;
@@ -385,7 +393,7 @@ TEST_F(HeadphoneRender, OtherVariantsDecodeSettingDoesNotDecode) {
     CfgSet(cfg_.HeadphonesDecodeMusic, set == 0 ? 0 : 1);
     CfgSet(cfg_.HeadphonesDecodeMovie, set == 0 ? 1 : 0);
     CSNLib::ResetDSP();
-    const Frames out = Render(Dsp.X87Kernels, 2, in, {kBlock + 10});
+    const Frames out = Render(ScalarKernels(), 2, in, {kBlock + 10});
     ASSERT_EQ(out.size(), kBlock);
     EXPECT_LE(WorstRelative(out, Reference(in, set), 53), kRelTol) << set;
   }
@@ -442,7 +450,7 @@ TEST_F(HeadphoneRender, BackEndsAgreeOnOddChunks) {
       CSNLib::ResetDSP();
       for (size_t i = 0; i < chunks.size(); ++i) {
         OwnedChunk c = chunks[i];
-        Kernels(be == 1).RenderHeadphones(6, c.buf);
+        CSNLib::RenderHeadphones(Kernels(be == 1), 6, c.buf);
         out[be].push_back(c);
         fills[be][i] = Fill();
       }

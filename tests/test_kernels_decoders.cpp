@@ -84,7 +84,7 @@ class ActiveTest : public EngineFixture, public ::testing::WithParamInterface<in
     SNCHUNK_INTCHUNK last{};
     for (int chunk = 0; chunk < 48000 / 576; ++chunk) {
       OwnedChunk c = StereoChunk(576, l, r);
-      K().DecodeActive(c.buf);
+      CSNLib::DecodeActive(K(), c.buf);
       last = c[575];
     }
     return last;
@@ -131,7 +131,7 @@ TEST_P(ActiveTest, SettledOutputsOfSteadySources) {
 TEST_P(ActiveTest, FirstFrameIsTheUnsteeredMatrix) {
   const float l = 0.3f, r = -0.1f;
   OwnedChunk c = StereoChunk(1, l, r);
-  K().DecodeActive(c.buf);
+  CSNLib::DecodeActive(K(), c.buf);
   const double tol = 1e-6;  // the smoother has moved by b0 x 1e-5 or less
   EXPECT_NEAR(c[0].lane[0], 0.708 * l, tol);
   EXPECT_NEAR(c[0].lane[1], 0.708 * r, tol);
@@ -158,7 +158,7 @@ TEST_P(ActiveTest, LfeLanePassesUntouched) {
   std::mt19937 rng(5);
   const OwnedChunk in = RandomChunk(rng, 333);
   OwnedChunk out = in;
-  K().DecodeActive(out.buf);
+  CSNLib::DecodeActive(K(), out.buf);
   for (uint32_t i = 0; i < in.size(); ++i) ASSERT_EQ(out[i].lane[3], in[i].lane[3]) << "frame " << i;
 }
 
@@ -173,14 +173,14 @@ TEST_P(ActiveTest, MusicCentreWeight) {
   std::mt19937 rng(21);
   const OwnedChunk in = RandomChunk(rng, 2001);
   OwnedChunk movie = in;
-  K().DecodeActive(movie.buf);
+  CSNLib::DecodeActive(K(), movie.buf);
   for (const Weight& wt : weights) {
     CSNLib::ResetDSP();
     cfg_.SurroundMode = 1;
     cfg_.CentreWeight = wt.percent;
     Recalc();
     OwnedChunk music = in;
-    K().DecodeActive(music.buf);
+    CSNLib::DecodeActive(K(), music.buf);
     for (uint32_t i = 0; i < in.size(); ++i) {
       const float* m = music[i].lane;
       const float* v = movie[i].lane;
@@ -199,14 +199,14 @@ TEST_P(ActiveTest, SurroundShelfLowPassesTheSurrounds) {
   std::mt19937 rng(8);
   const OwnedChunk in = RandomChunk(rng, 1001);
   OwnedChunk plain = in;
-  K().DecodeActive(plain.buf);
+  CSNLib::DecodeActive(K(), plain.buf);
   CSNLib::ResetDSP();
   cfg_.MusicSurroundShelf = 1;
   OwnedChunk shelved = in;
-  K().DecodeActive(shelved.buf);
+  CSNLib::DecodeActive(K(), shelved.buf);
   BiquadState lp{};
   OwnedChunk expect = plain;
-  Dsp.X87Kernels.FilterSurround(Dsp.K().SurroundLp7000, lp, expect.buf);
+  ScalarKernels().FilterSurround(Dsp.K().SurroundLp7000, lp, expect.buf);
   EXPECT_LE(MaxLaneDiff(shelved.buf, expect.buf), 2e-6);
   EXPECT_LE(MaxStateDiff(Dsp.DecoderState[0], lp, 4, 5), 2e-6);
   EXPECT_GT(MaxLaneDiff(shelved.buf, plain.buf), 1e-2);
@@ -217,7 +217,7 @@ TEST_P(ActiveTest, EmptyChunkLeavesStateUnchanged) {
   cfg_.MusicSurroundShelf = 1;
   const FilterStates before = FilterStates::Capture();
   OwnedChunk empty(0);
-  K().DecodeActive(empty.buf);
+  CSNLib::DecodeActive(K(), empty.buf);
   EXPECT_TRUE(FilterStates::Capture() == before);
 }
 
@@ -234,11 +234,11 @@ struct DecoderCase {
 void PrintTo(const DecoderCase& c, std::ostream* os) { *os << c.name; }
 
 void RunPassive(CSNFn& k, SNChunk& c) { k.DecodePassive(c); }
-void RunActive(CSNFn& k, SNChunk& c) { k.DecodeActive(c); }
+void RunActive(CSNFn& k, SNChunk& c) { CSNLib::DecodeActive(k, c); }
 // The smoothed steering values go to lanes 2 and 3 of the chunk for comparison.
 void RunSteering(CSNFn& k, SNChunk& c) {
   DecoderBufferSet& b = Dsp.DecoderBuffers;
-  k.ComputeSteering(Dsp.DecoderState[4], Dsp.DecoderState[3], c, b.SteerLR1, b.SteerCS1);
+  k.ComputeSteering(Dsp.K().SteerLp795, Dsp.DecoderState[4], Dsp.DecoderState[3], c, b.SteerLR1, b.SteerCS1);
   for (uint32_t i = 0; i < c.count; ++i) {
     c.data[i].lane[2] = b.SteerLR1.data[i];
     c.data[i].lane[3] = b.SteerCS1.data[i];
@@ -354,7 +354,7 @@ TEST_P(DecoderEngineTest, ActiveModeDecodesStereo) {
   }
   CSNLib::ResetDSP();
   for (int c = 0; c < 3; ++c) {
-    Backend(GetParam()).DecodeActive(expect[c].buf);
+    CSNLib::DecodeActive(Backend(GetParam()), expect[c].buf);
     EXPECT_EQ(MaxLaneDiff(got[c].buf, expect[c].buf), 0.0) << "chunk " << c;
     for (uint32_t i = 0; i < 576; ++i) ASSERT_EQ(got[c][i].lane[3], 0.0f);
   }

@@ -59,7 +59,7 @@ TEST_F(GainTest, TrimsAndMasterMatchTheExactProduct) {
         if (!Available(b)) continue;
         SCOPED_TRACE(NameOf(b));
         OwnedChunk got = in;
-        KernelsOf(b).ApplyGain(got.buf, 1);
+        CSNLib::ApplyGain(KernelsOf(b), got.buf, 1);
         EXPECT_TRUE(LanesMatch(want.buf, got.buf, b == BackEnd::X87 ? 0 : 1));
       }
     }
@@ -81,7 +81,7 @@ TEST_F(GainTest, UnityAndInversionAreExact) {
       if (!Available(b)) continue;
       SCOPED_TRACE(::testing::Message() << NameOf(b) << (invert ? " inverted" : ""));
       OwnedChunk got = in;
-      KernelsOf(b).ApplyGain(got.buf, 1);
+      CSNLib::ApplyGain(KernelsOf(b), got.buf, 1);
       EXPECT_TRUE(LanesMatch(want.buf, got.buf, 0));
     }
   }
@@ -99,7 +99,7 @@ TEST_F(GainTest, PlusSixDecibelsOnFullScaleClipsAtTheOutput) {
     OwnedChunk chunk(5);
     FillLanes(chunk.buf, 0.707f);
     for (uint32_t i = 0; i < 5; ++i) chunk[i].lane[i % 6] = -0.707f;
-    KernelsOf(b).ApplyGain(chunk.buf, 1);
+    CSNLib::ApplyGain(KernelsOf(b), chunk.buf, 1);
     EXPECT_NEAR(chunk[0].lane[1], 1.4106, 1e-4);
     OwnedBuffer<OutFrame16> out;
     KernelsOf(b).ConvertToOutput16(chunk.buf, out.buf);
@@ -134,7 +134,7 @@ TEST_F(GainTest, HeadphoneFormKeepsOnlyTheEarsWithMasterGain) {
       if (!Available(b)) continue;
       SCOPED_TRACE(::testing::Message() << NameOf(b) << ", " << frames << " frames");
       OwnedChunk got = in;
-      KernelsOf(b).ApplyGain(got.buf, 0);
+      CSNLib::ApplyGain(KernelsOf(b), got.buf, 0);
       EXPECT_TRUE(LanesMatch(want.buf, got.buf, 0));
     }
   }
@@ -235,7 +235,7 @@ TEST_F(DelayTest, ImpulseComesOutNFramesLater) {
         OwnedChunk c(len);
         FillLanes(c.buf, 0.0f);
         if (t == 0) c[0].lane[0] = 1.0f, c[0].lane[1] = 2.0f;
-        KernelsOf((t / chunkLen) % 2 ? BackEnd::Sse2 : BackEnd::X87).DelayChannels(c.buf, 1);
+        CSNLib::DelayChannels(ScalarKernels(), c.buf, 1);
         for (uint32_t i = 0; i < len; ++i) {
           outL.push_back(c[i].lane[0]);
           EXPECT_EQ(c[i].lane[1], t + i == 0 ? 2.0f : 0.0f);  // lane 1 undelayed
@@ -248,8 +248,8 @@ TEST_F(DelayTest, ImpulseComesOutNFramesLater) {
 }
 
 // A long random run against the model: random chunk lengths (0 included),
-// both flags, SurroundMode and headphone settings toggling, back ends
-// alternating. Every frame is bit-identical to the model's.
+// both flags, SurroundMode and headphone settings toggling. Every frame is
+// bit-identical to the model's.
 TEST_F(DelayTest, MatchesModelOverRandomSettingsAndChunks) {
   SetDelays({0, 1, 2, 5, 3, 7}, 10, 4);
   std::mt19937 rng(2024);
@@ -268,7 +268,7 @@ TEST_F(DelayTest, MatchesModelOverRandomSettingsAndChunks) {
     OwnedChunk got = RampChunk(t, len);
     OwnedChunk want = got;
     model.Run(want.buf, flag, cfg_);
-    KernelsOf(pick(rng) < 5 ? BackEnd::X87 : BackEnd::Sse2).DelayChannels(got.buf, flag);
+    CSNLib::DelayChannels(ScalarKernels(), got.buf, flag);
     ASSERT_TRUE(LanesMatch(want.buf, got.buf, 0));
     ExpectJunkKept(got.buf);
     for (int l = 0; l < 6; ++l)
@@ -288,13 +288,13 @@ TEST_F(DelayTest, SurroundModeToggleRestartsOnlyTheSurrounds) {
   uint64_t t = 0;
   for (int k = 0; k < 6; ++k, t += 7) {
     OwnedChunk c = RampChunk(t, 7);
-    KernelsOf(BackEnd::X87).DelayChannels(c.buf, 1);
+    CSNLib::DelayChannels(ScalarKernels(), c.buf, 1);
   }
   const uint64_t toggle = t;
   cfg_.SurroundMode = 1;
   for (int k = 0; k < 6; ++k, t += 7) {
     OwnedChunk c = RampChunk(t, 7);
-    KernelsOf(BackEnd::Sse2).DelayChannels(c.buf, 1);
+    CSNLib::DelayChannels(ScalarKernels(), c.buf, 1);
     for (uint32_t i = 0; i < 7; ++i) {
       const uint64_t now = t + i;
       for (int l = 0; l < 6; ++l) {
@@ -318,7 +318,7 @@ TEST_F(DelayTest, HeadphoneForm) {
   SetDelays({4, 4, 4, 4, 4, 4}, 10, 6);
   cfg_.SurroundMode = 0;
   OwnedChunk warm = RampChunk(0, 50);
-  KernelsOf(BackEnd::X87).DelayChannels(warm.buf, 1);
+  CSNLib::DelayChannels(ScalarKernels(), warm.buf, 1);
   float* frontStorage = Dsp.DelayLines[0].data;
 
   struct Case {
@@ -335,7 +335,7 @@ TEST_F(DelayTest, HeadphoneForm) {
     cfg_.HeadphonesDecodeMovie = c.decodeMovie;
     for (uint64_t t = 0; t < 40; t += 8) {
       OwnedChunk ch = RampChunk(t, 8);
-      KernelsOf(t % 16 ? BackEnd::Sse2 : BackEnd::X87).DelayChannels(ch.buf, 0);
+      CSNLib::DelayChannels(ScalarKernels(), ch.buf, 0);
       for (uint32_t i = 0; i < 8; ++i)
         for (int l = 0; l < 6; ++l) {
           const uint32_t n = l < 4 ? 0 : c.surround;
@@ -347,28 +347,30 @@ TEST_F(DelayTest, HeadphoneForm) {
   // Loudspeaker form after headphone chunks without a reset.
   CSNLib::ResetDSP();
   OwnedChunk first = RampChunk(0, 50);
-  KernelsOf(BackEnd::X87).DelayChannels(first.buf, 1);
+  CSNLib::DelayChannels(ScalarKernels(), first.buf, 1);
   frontStorage = Dsp.DelayLines[0].data;
   OwnedChunk hp = RampChunk(50, 10);
-  KernelsOf(BackEnd::X87).DelayChannels(hp.buf, 0);
+  CSNLib::DelayChannels(ScalarKernels(), hp.buf, 0);
   EXPECT_EQ(Dsp.DelayLines[0].count, 0u);
   EXPECT_EQ(Dsp.DelayLines[0].data, frontStorage);
   OwnedChunk back = RampChunk(60, 10);
-  KernelsOf(BackEnd::Sse2).DelayChannels(back.buf, 1);
+  CSNLib::DelayChannels(ScalarKernels(), back.buf, 1);
   EXPECT_EQ(Dsp.DelayLines[0].data, frontStorage);
   for (uint32_t i = 0; i < 10; ++i) EXPECT_EQ(back[i].lane[0], i >= 4 ? Ramp(0, 60 + i - 4) : 0.0f) << i;
 }
 
-// The engine reset frees the lines: the next chunk restarts every delay from
-// silence. With all delays 0 the chunk passes unchanged and no line is
-// allocated.
-TEST_F(DelayTest, ResetRestartsFromSilenceAndZeroDelayAllocatesNothing) {
+// The engine reset clears the lines in place: the next chunk restarts every
+// delay from silence, in the storage reserved before the stream. With all
+// delays 0 the chunk passes unchanged.
+TEST_F(DelayTest, ResetRestartsFromSilenceInPlace) {
+  float* reserved[6];
+  for (int l = 0; l < 6; ++l) reserved[l] = Dsp.DelayLines[l].data;
   SetDelays({3, 0, 0, 0, 0, 2}, 0, 0);
   OwnedChunk a = RampChunk(0, 20);
-  KernelsOf(BackEnd::X87).DelayChannels(a.buf, 1);
+  CSNLib::DelayChannels(ScalarKernels(), a.buf, 1);
   CSNLib::ResetDSP();
   OwnedChunk b = RampChunk(20, 6);
-  KernelsOf(BackEnd::X87).DelayChannels(b.buf, 1);
+  CSNLib::DelayChannels(ScalarKernels(), b.buf, 1);
   for (uint32_t i = 0; i < 6; ++i) {
     EXPECT_EQ(b[i].lane[0], i >= 3 ? Ramp(0, 20 + i - 3) : 0.0f) << i;
     EXPECT_EQ(b[i].lane[5], i >= 2 ? Ramp(5, 20 + i - 2) : 0.0f) << i;
@@ -376,17 +378,31 @@ TEST_F(DelayTest, ResetRestartsFromSilenceAndZeroDelayAllocatesNothing) {
 
   SetDelays({0, 0, 0, 0, 0, 0}, 0, 0);
   CSNLib::ResetDSP();
-  for (BackEnd be : kBackEnds) {
-    OwnedChunk in = RampChunk(0, 33);
-    OwnedChunk got = in;
-    KernelsOf(be).DelayChannels(got.buf, 1);
-    EXPECT_TRUE(LanesMatch(in.buf, got.buf, 0));
-    ExpectJunkKept(got.buf);
+  OwnedChunk in = RampChunk(0, 33);
+  OwnedChunk got = in;
+  CSNLib::DelayChannels(ScalarKernels(), got.buf, 1);
+  EXPECT_TRUE(LanesMatch(in.buf, got.buf, 0));
+  ExpectJunkKept(got.buf);
+  for (int l = 0; l < 6; ++l) {
+    EXPECT_EQ(Dsp.DelayLines[l].data, reserved[l]) << l;
+    EXPECT_EQ(Dsp.DelayLines[l].count, 0u) << l;
   }
-  for (const auto& line : Dsp.DelayLines) {
-    EXPECT_EQ(line.data, nullptr);
-    EXPECT_EQ(line.count, 0u);
-  }
+}
+
+// A delay longer than the stream's reserve (the settings cannot ask for more
+// than 100 ms, 200 ms on a surround) is held at the reserve instead of
+// allocating on the audio path.
+TEST_F(DelayTest, LinesNeverGrowPastTheReserve) {
+  CSNLib::PrepareStream(48000);
+  EXPECT_GE(Dsp.DelayLines[0].capacity, 4800u) << "100 ms at 48 kHz";
+  EXPECT_GE(Dsp.DelayLines[4].capacity, 9600u) << "200 ms at 48 kHz";
+  const uint32_t reserve = Dsp.DelayLines[0].capacity;
+  float* storage = Dsp.DelayLines[0].data;
+  SetDelays({static_cast<int32_t>(reserve) + 500, 0, 0, 0, 0, 0}, 0, 0);
+  OwnedChunk c = RampChunk(0, 64);
+  CSNLib::DelayChannels(ScalarKernels(), c.buf, 1);
+  EXPECT_EQ(Dsp.DelayLines[0].count, reserve);
+  EXPECT_EQ(Dsp.DelayLines[0].data, storage);
 }
 
 // Steady streaming allocates once: the lines keep their storage over many
@@ -396,12 +412,12 @@ TEST_F(DelayTest, SteadyStreamKeepsStorage) {
   SetDelays({10, 20, 30, 40, 50, 60}, 10, 5);
   cfg_.SurroundMode = 0;
   OwnedChunk c = RampChunk(0, 64);
-  KernelsOf(BackEnd::X87).DelayChannels(c.buf, 1);
+  CSNLib::DelayChannels(ScalarKernels(), c.buf, 1);
   float* storage[6];
   for (int l = 0; l < 6; ++l) storage[l] = Dsp.DelayLines[l].data;
   for (int k = 1; k < 20; ++k) {
     OwnedChunk d = RampChunk(64 * k, 64);
-    KernelsOf(k % 2 ? BackEnd::Sse2 : BackEnd::X87).DelayChannels(d.buf, 1);
+    CSNLib::DelayChannels(ScalarKernels(), d.buf, 1);
   }
   int32_t pos[6];
   for (int l = 0; l < 6; ++l) {
@@ -409,11 +425,11 @@ TEST_F(DelayTest, SteadyStreamKeepsStorage) {
     pos[l] = Dsp.DelayLines[l].position;
   }
   OwnedChunk empty;
-  KernelsOf(BackEnd::X87).DelayChannels(empty.buf, 1);
+  CSNLib::DelayChannels(ScalarKernels(), empty.buf, 1);
   for (int l = 0; l < 6; ++l) EXPECT_EQ(Dsp.DelayLines[l].position, pos[l]) << l;
   cfg_.SurroundMode = 1;  // SL, SR shorter: 55 and 65 instead of 60 and 70
   OwnedChunk e = RampChunk(0, 64);
-  KernelsOf(BackEnd::X87).DelayChannels(e.buf, 1);
+  CSNLib::DelayChannels(ScalarKernels(), e.buf, 1);
   EXPECT_EQ(Dsp.DelayLines[4].data, storage[4]);
   EXPECT_EQ(Dsp.DelayLines[4].count, 55u);
   EXPECT_EQ(Dsp.DelayLines[5].data, storage[5]);

@@ -102,6 +102,20 @@ thread_local std::string MessageCatcher::t_transcript;
 thread_local bool MessageCatcher::t_allExclamation = true;
 #endif
 
+// The lines of a transcript that begin with `caption` (standard error carries
+// other lines too on POSIX).
+std::string Lines(const std::string& transcript, const std::string& caption) {
+  std::string out;
+  size_t at = 0;
+  while (at < transcript.size()) {
+    size_t end = transcript.find('\n', at);
+    end = end == std::string::npos ? transcript.size() : end + 1;
+    if (transcript.compare(at, caption.size(), caption) == 0) out += transcript.substr(at, end - at);
+    at = end;
+  }
+  return out;
+}
+
 class ModuleTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -248,7 +262,7 @@ INSTANTIATE_TEST_SUITE_P(Sizes, ModuleWriteTest,
 TEST_F(ModuleTest, CanWriteCountsSourceBytesOfWholeOutputFrames) {
   Init();
   ASSERT_EQ(rec_->Open(44100, 2, 16, 2000, 500), 0);
-  const std::pair<int, int> cases[] = {{8192, 2728}, {11, 0}, {12, 4}, {-1, 1431655764}};
+  const std::pair<int, int> cases[] = {{8192, 2728}, {11, 0}, {12, 4}, {-1, 0}};
   for (const auto& [free, want] : cases) {
     slave_->canWriteBytes = free;
     EXPECT_EQ(rec_->CanWrite(), want) << free;
@@ -316,7 +330,7 @@ TEST_P(ModuleSlaveFailureTest, RefusesWithItsMessageAndRetriesAtTheNextOpen) {
   EXPECT_EQ(rec_->Open(44100, 2, 16, 2000, 500), -1);
   EXPECT_EQ(rec_->Open(44100, 2, 16, 2000, 500), -1);
   const std::string line = std::string("Sonavel Error: ") + GetParam().message + "\n";
-  EXPECT_EQ(boxes.Take(), line + line) << "one box per failed Open";
+  EXPECT_EQ(Lines(boxes.Take(), "Sonavel Error: "), line + line) << "one box per failed Open";
   EXPECT_EQ(rec_->Write(nullptr, 0), 1) << "no slave is held";
   EXPECT_EQ(rec_->IsPlaying(), 0);
 
@@ -358,7 +372,7 @@ TEST_F(ModuleTest, ABareSlaveNameIsFoundBesideTheModule) {
   rec->Init();
   MessageCatcher boxes;
   EXPECT_EQ(rec->Open(44100, 2, 16, 2000, 500), 0);
-  EXPECT_EQ(boxes.Take(), "");
+  EXPECT_EQ(Lines(boxes.Take(), "Sonavel Error: "), "");
   rec->Close();
   rec->Quit();
   platform::UnloadModule(copy);

@@ -33,6 +33,27 @@ TEST(PlatformModule, MissingModulesFailToLoad) {
   UnloadModule(nullptr);
 }
 
+// A failed load says which paths it tried and why the loader refused; a
+// successful one clears that.
+TEST(PlatformModule, AFailedLoadKeepsThePathsTriedAndTheReason) {
+  EXPECT_EQ(LoadModule(u"/nonexistent/dir/out_missing.so"), nullptr);
+  EXPECT_EQ(ModuleLoadError(),
+            "tried /nonexistent/dir/out_missing.so: /nonexistent/dir/out_missing.so: cannot open shared object "
+            "file: No such file or directory");
+  EXPECT_EQ(LoadModule(u"out_missing_module_name.so"), nullptr);
+  EXPECT_EQ(ModuleLoadError(), "tried " + ExecutableDir() +
+                                   "out_missing_module_name.so, then the library search path: "
+                                   "out_missing_module_name.so: cannot open shared object file: No such file or "
+                                   "directory");
+  // A file that exists but is no library: its own reason, not the search's.
+  EXPECT_EQ(LoadModule(u"" SONAVEL_SOURCE_DIR "/README.md"), nullptr);
+  EXPECT_NE(ModuleLoadError().find("README.md: invalid ELF header"), std::string::npos) << ModuleLoadError();
+  Module* libc = LoadModule(u"libc.so.6");
+  ASSERT_NE(libc, nullptr);
+  EXPECT_EQ(ModuleLoadError(), "");
+  UnloadModule(libc);
+}
+
 // A bare name that is not beside this program comes from the system's search.
 TEST(PlatformModule, BareNameFallsBackToTheSystemSearch) {
   Module* libc = LoadModule(u"libc.so.6");

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "platform/Platform.h"
@@ -27,6 +28,31 @@ TEST(PlatformModule, MissingModulesFailToLoad) {
   EXPECT_EQ(LoadModule(nullptr), nullptr);
   EXPECT_EQ(FindExport(nullptr, "GetTickCount"), nullptr);
   UnloadModule(nullptr);
+}
+
+// A failed load keeps the paths it tried and the system's reason, with its
+// number; a successful one clears that.
+TEST(PlatformModule, AFailedLoadKeepsThePathsTriedAndTheReason) {
+  EXPECT_EQ(LoadModule(u"C:\\nonexistent\\dir\\out_missing.dll"), nullptr);
+  EXPECT_EQ(ModuleLoadError().rfind("tried C:\\nonexistent\\dir\\out_missing.dll: error ", 0), 0u)
+      << ModuleLoadError();
+  EXPECT_EQ(LoadModule(u"out_missing_module_name.dll"), nullptr);
+  EXPECT_EQ(ModuleLoadError().rfind("tried " + test::BinDir() + "\\out_missing_module_name.dll, then the "
+                                    "system's search: error 126",
+                                    0),
+            0u)
+      << ModuleLoadError();
+  // A file beside us that is no DLL: its own reason, not the search's.
+  const std::string fake = test::BinDir() + "\\sn_not_a_module.dll";
+  { std::ofstream(fake) << "not a module"; }
+  EXPECT_EQ(LoadModule(u"sn_not_a_module.dll"), nullptr);
+  EXPECT_EQ(ModuleLoadError().find("error 126"), std::string::npos) << ModuleLoadError();
+  EXPECT_NE(ModuleLoadError().find(": error "), std::string::npos) << ModuleLoadError();
+  std::filesystem::remove(fake);
+  Module* kernel = LoadModule(u"kernel32.dll");
+  ASSERT_NE(kernel, nullptr);
+  EXPECT_EQ(ModuleLoadError(), "");
+  UnloadModule(kernel);
 }
 
 // A bare name that is not beside this program comes from the system's search.

@@ -22,45 +22,18 @@
 #include "host/OutputModule.h"
 #include "platform/Platform.h"
 #include "platform/Registry.h"
+#include "support/Paths.h"
+#include "support/PlayerRun.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string BinDir() {
-  if (const char* d = std::getenv("SONAVEL_BIN_DIR"); d && *d) return d;
-  return SONAVEL_BIN_DIR;
-}
-
-// A fresh directory under the system's temporary directory, removed with the object.
-struct TempDir {
-  fs::path path;
-  TempDir() {
-    std::string templ = (fs::temp_directory_path() / "sonavel-play-XXXXXX").string();
-    if (mkdtemp(templ.data())) path = templ;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    if (!path.empty()) fs::remove_all(path, ec);
-  }
-  std::string operator/(const std::string& name) const { return (path / name).string(); }
-};
-
-// Restores an environment variable when the scope ends.
-struct EnvGuard {
-  std::string name;
-  bool had;
-  std::string old;
-  explicit EnvGuard(std::string n) : name(std::move(n)) {
-    const char* v = std::getenv(name.c_str());
-    had = v != nullptr;
-    if (had) old = v;
-  }
-  ~EnvGuard() {
-    if (had) setenv(name.c_str(), old.c_str(), 1);
-    else unsetenv(name.c_str());
-  }
-};
+using sn::test::BinDir;
+using sn::test::EnvGuard;
+using sn::test::RunPlay;
+using sn::test::RunResult;
+using sn::test::TempDir;
 
 struct Fmt {
   int formatTag = -1;
@@ -389,32 +362,6 @@ TEST_F(OutWave, OutputPathComesFromEnvironmentThenRegistryThenDefault) {
 // ---------------------------------------------------------------------------
 // sonavel-play as a program.
 
-struct RunResult {
-  int status = -1;
-  std::string output;  // standard output and error together
-};
-
-std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-RunResult RunPlay(const std::vector<std::string>& args) {
-  std::string cmd = Quote(BinDir() + "/sonavel-play");
-  for (const auto& a : args) cmd += " " + Quote(a);
-  cmd += " 2>&1";
-  RunResult r;
-  FILE* p = popen(cmd.c_str(), "r");
-  if (!p) return r;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof(buf), p)) > 0) r.output.append(buf, n);
-  const int st = pclose(p);
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return r;
-}
-
 // A stereo 16-bit file of `frames` frames; returns its samples as full-scale ints.
 std::vector<int32_t> WriteStereoInput(const std::string& path, int frames, int rate) {
   SF_INFO info{};
@@ -576,7 +523,7 @@ class SonavelPlayChain : public ::testing::TestWithParam<ChainCase> {};
 // In bypass a stereo source comes out as six channels of the same length: L and
 // R at the engine's 0.707 headroom, the other four silent.
 TEST_P(SonavelPlayChain, BypassCarriesStereoIntoSixChannels) {
-  if (!HostAvailable()) GTEST_SKIP() << "out_sonavel.so has no output module yet";
+  ASSERT_TRUE(HostAvailable()) << "out_sonavel.so must load and export winampGetOutModule";
   const ChainCase c = GetParam();
   TempDir dir;
   const std::string in = dir / "in.wav";

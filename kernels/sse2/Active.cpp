@@ -15,7 +15,6 @@
 
 #include <cstring>
 
-#include "engine/DspState.h"
 #include "kernels/SNFn.h"
 #include "kernels/Steering.h"
 #include "kernels/sse2/Biquad.h"
@@ -233,13 +232,13 @@ SN_GROUP_INLINE void DecodeGroup(SNCHUNK_INTCHUNK* f, __m128 x, __m128 y, const 
 
 }  // namespace
 
-void CSNFnSSE2::ComputeSteering(BiquadState& lrState, BiquadState& csState, const SNChunk& chunk,
-                                SNBuffer<float>& steerLR, SNBuffer<float>& steerCS) {
+void CSNFnSSE2::ComputeSteering(const ButterworthCoeffs& smoothing, BiquadState& lrState, BiquadState& csState,
+                                const SNChunk& chunk, SNBuffer<float>& steerLR, SNBuffer<float>& steerCS) {
   const uint32_t n = chunk.count;
   steerLR.Resize(n);
   steerCS.Resize(n);
   if (steerLR.count != n || steerCS.count != n || n == 0) return;
-  SmootherPair smoother(steer::SmootherFor(Dsp.K().SteerLp795), lrState, csState);
+  SmootherPair smoother(steer::SmootherFor(smoothing), lrState, csState);
   uint32_t i = 0;
   for (; i + 4 <= n; i += 4) {
     __m128 x, y;
@@ -260,25 +259,13 @@ void CSNFnSSE2::ComputeSteering(BiquadState& lrState, BiquadState& csState, cons
   smoother.Save(lrState, csState);
 }
 
-void CSNFnSSE2::DecodeActive(SNChunk& chunk) {
-  const uint32_t n = chunk.count;
-  if (n == 0) return;
-  DecoderBufferSet& buf = Dsp.DecoderBuffers;
-  CSNFnSSE2::ComputeSteering(Dsp.DecoderState[4], Dsp.DecoderState[3], chunk, buf.SteerLR1, buf.SteerCS1);
-  if (buf.SteerLR1.count != n || buf.SteerCS1.count != n) return;  // no storage: pass unchanged
-
-  const DspConstants& kc = Dsp.K();
-  const Config& cfg = Dsp.Cfg();
-  const Centre centre{CfgGet(cfg.SurroundMode) != 0, _mm_set1_ps(kc.CentreWeightFactor),
-                      _mm_set1_ps(kc.CentreSpill)};
-  const float* lr = buf.SteerLR1.data;
-  const float* cs = buf.SteerCS1.data;
+void CSNFnSSE2::ApplySteering(const float* lr, const float* cs, const CentreMix& mix, SNChunk& chunk) {
+  if (chunk.count == 0) return;
+  const Centre centre{mix.music != 0, _mm_set1_ps(mix.weight), _mm_set1_ps(mix.spill)};
   const MatrixVec matrix;
   sse2::ForEachGroup(chunk, [&](SNCHUNK_INTCHUNK* f, uint32_t first) {
     DecodeGroup(f, _mm_load_ps(lr + first), _mm_load_ps(cs + first), matrix, centre);
   });
-
-  if (CfgGet(cfg.MusicSurroundShelf)) CSNFnSSE2::FilterSurround(kc.SurroundLp7000, Dsp.DecoderState[0], chunk);
 }
 
 }  // namespace sn

@@ -1,21 +1,16 @@
-// The 5.1-to-2 matrix encoder of the SSE2 back end (kernels/x87/Encoder.cpp
-// gives the filters and the fold-down). The fold-down works on four frames at
+// The fold-down of the 5.1-to-2 matrix encoder, SSE2 back end
+// (kernels/x87/Encoder.cpp gives the sums). The fold-down works on four frames at
 // a time, transposed so that each sum is a vector over the frames; lanes 6 and
 // 7 are neither read nor written.
 #include <emmintrin.h>
 
-#include "engine/DspState.h"
 #include "kernels/SNFn.h"
 #include "kernels/sse2/Biquad.h"
 #include "kernels/sse2/Groups.h"
 
 namespace sn {
 
-void CSNFnSSE2::EncodeMatrix(int, SNChunk& chunk) {
-  const DspConstants& k = Dsp.K();
-  FilterSurround(k.SurroundHp100, Dsp.EncoderState[2], chunk);
-  FilterSurround(k.SurroundLp7000, Dsp.EncoderState[1], chunk);
-  SurroundPhaseShift(Dsp.EncoderState[0], chunk);
+void CSNFnSSE2::FoldEncoder(SNChunk& chunk) {
 
   const __m128 centre = _mm_set1_ps(0.707f), lfeGain = _mm_set1_ps(2.235f);
   const __m128 nearGain = _mm_set1_ps(0.8165f), farGain = _mm_set1_ps(0.5774f);

@@ -7,23 +7,20 @@
 // multiplied by the master gain, exactly as the scalar back end does, and lanes
 // 2..7 are stored as 0.0: silence even where the input held NaN or infinity.
 //
-// DSP thread; frames 16-byte aligned; reads the constants latched for the
-// current chunk.
+// Frames 16-byte aligned.
 #include <emmintrin.h>
 
-#include "engine/DspState.h"
 #include "kernels/SNFn.h"
 
 namespace sn {
 
-void CSNFnSSE2::ApplyGain(SNChunk& chunk, int withTrims) {
-  const DspConstants& k = Dsp.K();
-  const __m128 master = _mm_set1_ps(k.MasterGainLinear);
+void CSNFnSSE2::ApplyGain(const GainSet& k, int withTrims, SNChunk& chunk) {
+  const __m128 master = _mm_set1_ps(k.master);
   const uint32_t n = chunk.count;
   SNCHUNK_INTCHUNK* f = chunk.data;
   if (withTrims) {
-    const __m128 lo = _mm_mul_ps(master, _mm_loadu_ps(k.TrimGain));
-    const __m128 hi = _mm_mul_ps(master, _mm_setr_ps(k.TrimGain[4], k.TrimGain[5], 1.0f, 1.0f));
+    const __m128 lo = _mm_mul_ps(master, _mm_loadu_ps(k.trim));
+    const __m128 hi = _mm_mul_ps(master, _mm_setr_ps(k.trim[4], k.trim[5], 1.0f, 1.0f));
     for (uint32_t i = 0; i < n; ++i) {
       _mm_store_ps(f[i].lane, _mm_mul_ps(_mm_load_ps(f[i].lane), lo));
       _mm_store_ps(f[i].lane + 4, _mm_mul_ps(_mm_load_ps(f[i].lane + 4), hi));

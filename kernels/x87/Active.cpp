@@ -9,16 +9,13 @@
 // smoothed value of each frame itself, so the smoother runs over the whole
 // chunk before the matrix.
 //
-// State: the fifth and fourth DecoderState blocks smooth the left/right and the
-// centre/surround value; the first holds the surround low-pass. The steering
-// vectors are the first pair of DecoderBuffers, grown by the growth rule only.
-// The other blocks and buffers stay unused.
+// The engine runs the stages: ComputeSteering, then ApplySteering, then the
+// optional surround shelf (FilterSurround).
 //
 // Evaluation: ln and exp are the C runtime's, in double, rounded to float; each
 // output is evaluated in double and rounded to float where it is stored.
 #include <cmath>
 
-#include "engine/DspState.h"
 #include "kernels/SNFn.h"
 #include "kernels/Steering.h"
 
@@ -38,8 +35,8 @@ double Coefficient(const steer::MatrixRow& m, double gL, double gR, double gC, d
 
 }  // namespace
 
-void CSNFnx87::ComputeSteering(BiquadState& lrState, BiquadState& csState, const SNChunk& chunk,
-                               SNBuffer<float>& steerLR, SNBuffer<float>& steerCS) {
+void CSNFnx87::ComputeSteering(const ButterworthCoeffs& smoother, BiquadState& lrState, BiquadState& csState,
+                               const SNChunk& chunk, SNBuffer<float>& steerLR, SNBuffer<float>& steerCS) {
   const uint32_t n = chunk.count;
   steerLR.Resize(n);
   steerCS.Resize(n);
@@ -50,25 +47,16 @@ void CSNFnx87::ComputeSteering(BiquadState& lrState, BiquadState& csState, const
     steerLR.data[i] = SteeringValue(std::fabs(l), std::fabs(r));
     steerCS.data[i] = SteeringValue(std::fabs(l + r), std::fabs(l - r));
   }
-  const steer::SmootherCoeffs k = steer::SmootherFor(Dsp.K().SteerLp795);
+  const steer::SmootherCoeffs k = steer::SmootherFor(smoother);
   steer::Smooth(k, lrState, steerLR.data, n);
   steer::Smooth(k, csState, steerCS.data, n);
 }
 
-void CSNFnx87::DecodeActive(SNChunk& chunk) {
+void CSNFnx87::ApplySteering(const float* lr, const float* cs, const CentreMix& centre, SNChunk& chunk) {
   const uint32_t n = chunk.count;
-  if (n == 0) return;
-  DecoderBufferSet& buf = Dsp.DecoderBuffers;
-  CSNFnx87::ComputeSteering(Dsp.DecoderState[4], Dsp.DecoderState[3], chunk, buf.SteerLR1, buf.SteerCS1);
-  if (buf.SteerLR1.count != n || buf.SteerCS1.count != n) return;  // no storage: pass unchanged
-
-  const DspConstants& kc = Dsp.K();
-  const Config& cfg = Dsp.Cfg();
-  const bool music = CfgGet(cfg.SurroundMode) != 0;
-  const double w = kc.CentreWeightFactor;
-  const double spill = kc.CentreSpill;
-  const float* lr = buf.SteerLR1.data;
-  const float* cs = buf.SteerCS1.data;
+  const bool music = centre.music != 0;
+  const double w = centre.weight;
+  const double spill = centre.spill;
 
   for (uint32_t i = 0; i < n; ++i) {
     const float x = lr[i];
@@ -100,8 +88,6 @@ void CSNFnx87::DecodeActive(SNChunk& chunk) {
     f[4] = static_cast<float>(out[3]);
     f[5] = static_cast<float>(out[4]);
   }
-
-  if (CfgGet(cfg.MusicSurroundShelf)) CSNFnx87::FilterSurround(kc.SurroundLp7000, Dsp.DecoderState[0], chunk);
 }
 
 }  // namespace sn

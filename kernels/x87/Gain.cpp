@@ -6,19 +6,16 @@
 // output) lanes 0 and 1 carry the master gain alone and lanes 2..5 are set to
 // 0.0 whatever they held. Lanes 6 and 7 are left alone.
 //
-// DSP thread; reads the constants latched for the current chunk.
-#include "engine/DspState.h"
 #include "kernels/SNFn.h"
 
 namespace sn {
 
-void CSNFnx87::ApplyGain(SNChunk& chunk, int withTrims) {
-  const DspConstants& k = Dsp.K();
-  const double master = k.MasterGainLinear;
+void CSNFnx87::ApplyGain(const GainSet& k, int withTrims, SNChunk& chunk) {
+  const double master = k.master;
   const uint32_t n = chunk.count;
   if (withTrims) {
     double factor[6];
-    for (int l = 0; l < 6; ++l) factor[l] = master * static_cast<double>(k.TrimGain[l]);
+    for (int l = 0; l < 6; ++l) factor[l] = master * static_cast<double>(k.trim[l]);
     for (uint32_t i = 0; i < n; ++i) {
       float* x = chunk.data[i].lane;
       for (int l = 0; l < 6; ++l) x[l] = static_cast<float>(static_cast<double>(x[l]) * factor[l]);

@@ -22,6 +22,14 @@ std::string DirectoryOf(const std::string& file) {
   return slash == std::string::npos ? std::string() : file.substr(0, slash + 1);
 }
 
+// The reason of the last failed LoadModule on this thread.
+thread_local std::string t_loadError;
+
+std::string DlReason() {
+  const char* e = dlerror();
+  return e ? e : "unknown reason";
+}
+
 std::string ExecutablePath() {
   char buf[PATH_MAX];
   const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
@@ -31,21 +39,45 @@ std::string ExecutablePath() {
 
 }  // namespace
 
+// When the copy beside us exists but does not load (a missing dependency, an
+// unresolved symbol), its reason is the one that matters, not the search's.
 Module* LoadModule(const char16_t* path) {
   try {
+    t_loadError.clear();
     const std::string file = ToUtf8(path);
-    if (file.empty()) return nullptr;
+    if (file.empty()) {
+      t_loadError = "no path given";
+      return nullptr;
+    }
     void* handle = nullptr;
+    std::string tried;
+    std::string besideReason;
     if (file.find('/') == std::string::npos) {
       const std::string beside = ModuleDirectory(reinterpret_cast<const void*>(&LoadModule));
-      if (!beside.empty()) handle = dlopen((beside + file).c_str(), RTLD_NOW | RTLD_LOCAL);
+      if (!beside.empty()) {
+        handle = dlopen((beside + file).c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (!handle) {
+          tried = "tried " + beside + file + ", then the library search path";
+          const std::string reason = DlReason();
+          if (access((beside + file).c_str(), F_OK) == 0) besideReason = reason;
+        }
+      }
     }
-    if (!handle) handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle) {
+      handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+      if (!handle) {
+        const std::string reason = DlReason();
+        if (tried.empty()) tried = "tried " + file;
+        t_loadError = tried + ": " + (besideReason.empty() ? reason : besideReason);
+      }
+    }
     return static_cast<Module*>(handle);
   } catch (...) {
     return nullptr;
   }
 }
+
+std::string ModuleLoadError() { return t_loadError; }
 
 void* FindExport(Module* m, const char* name) {
   if (!m || !name) return nullptr;

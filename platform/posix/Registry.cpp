@@ -48,7 +48,9 @@ enum class ReadResult { kRead, kMissing, kUnreadable };
 
 // Reads and parses the hive. `mode` receives the file's permissions.
 ReadResult ReadHive(const std::string& path, Hive& hive, mode_t* mode = nullptr) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so that a FIFO or a device in its place cannot hold the caller
+  // up; only a regular file is read.
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return (errno == ENOENT || errno == ENOTDIR) ? ReadResult::kMissing : ReadResult::kUnreadable;
   struct stat st {};
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxHiveBytes) {
@@ -163,8 +165,11 @@ long SaveChanges(const std::string& key, const Changes& changes) {
   if (!lock.Acquire(path + ".lock")) return kRegAccessDenied;
   Hive hive;
   mode_t mode = 0600;
-  // A file that exists but cannot be read is never replaced: its contents would be lost.
-  if (ReadHive(path, hive, &mode) == ReadResult::kUnreadable) return kRegAccessDenied;
+  // A file that exists but cannot be read is never replaced: its contents would
+  // be lost. Nor is one its owner made read-only.
+  const ReadResult read = ReadHive(path, hive, &mode);
+  if (read == ReadResult::kUnreadable) return kRegAccessDenied;
+  if (read == ReadResult::kRead && !(mode & S_IWUSR)) return kRegAccessDenied;
   regtext::EnsureHeader(hive);
   regtext::ApplyChanges(hive, key, changes);
   return ReplaceFile(path, regtext::Serialize(hive), mode) ? kRegOk : kRegAccessDenied;
@@ -262,7 +267,7 @@ long RegistryKey::Query(const std::string& name, RegType* type, void* data, uint
       *size = need;
       return kRegMoreData;
     }
-    std::memcpy(data, v.bytes.data(), need);
+    if (need) std::memcpy(data, v.bytes.data(), need);  // an empty value may have no storage at all
     *size = need;
     return kRegOk;
   } catch (...) {

@@ -24,6 +24,25 @@ bool IsFullPath(const std::wstring& p) {
   return (p.size() >= 3 && p[1] == L':' && p[2] == L'\\') || (p.size() >= 2 && p[0] == L'\\' && p[1] == L'\\');
 }
 
+// The reason of the last failed LoadModule on this thread.
+thread_local std::string t_loadError;
+
+// The system's text for a loader error, with its number.
+std::string SystemReason(DWORD code) {
+  wchar_t* text = nullptr;
+  const DWORD n = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+      MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::wstring message = n && text ? std::wstring(text, n) : std::wstring();
+  if (text) LocalFree(text);
+  while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' ')) {
+    message.pop_back();
+  }
+  std::string reason = "error " + std::to_string(code);
+  if (!message.empty()) reason += ": " + detail::Narrow(message);
+  return reason;
+}
+
 // The file name of `module`, however long.
 std::wstring ModuleFileName(HMODULE module) {
   std::wstring name(MAX_PATH, L'\0');
@@ -55,25 +74,42 @@ std::wstring OwnDirectory() {
 
 }  // namespace
 
+// When the copy beside us exists but does not load (a missing dependency, a
+// file that is no DLL), its reason is the one that matters, not the search's.
 Module* LoadModule(const char16_t* path) {
   try {
-    if (!path || !*path) return nullptr;
+    t_loadError.clear();
+    if (!path || !*path) {
+      t_loadError = "no path given";
+      return nullptr;
+    }
     std::wstring file = detail::Wide(path);
     // The loader wants backslashes; a path written with slashes means the same.
     std::replace(file.begin(), file.end(), L'/', L'\\');
     DWORD oldMode = 0;
     const bool quiet = SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &oldMode) != 0;
     HMODULE h = nullptr;
+    std::string tried;
+    std::string besideReason;
     if (IsBareName(file)) {
       const std::wstring dir = OwnDirectory();
-      const std::wstring beside = dir + file;
-      if (!dir.empty() && GetFileAttributesW(beside.c_str()) != INVALID_FILE_ATTRIBUTES) {
-        h = LoadLibraryExW(beside.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+      if (!dir.empty()) {
+        const std::wstring beside = dir + file;
+        tried = "tried " + detail::Narrow(beside) + ", then the system's search";
+        if (GetFileAttributesW(beside.c_str()) != INVALID_FILE_ATTRIBUTES) {
+          h = LoadLibraryExW(beside.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+          if (!h) besideReason = SystemReason(GetLastError());
+        }
       }
     }
     if (!h) {
       h = IsFullPath(file) ? LoadLibraryExW(file.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH)
                            : LoadLibraryW(file.c_str());
+      if (!h) {
+        const std::string reason = SystemReason(GetLastError());
+        if (tried.empty()) tried = "tried " + detail::Narrow(file);
+        t_loadError = tried + ": " + (besideReason.empty() ? reason : besideReason);
+      }
     }
     if (quiet) SetThreadErrorMode(oldMode, nullptr);
     return reinterpret_cast<Module*>(h);
@@ -81,6 +117,8 @@ Module* LoadModule(const char16_t* path) {
     return nullptr;
   }
 }
+
+std::string ModuleLoadError() { return t_loadError; }
 
 void* FindExport(Module* m, const char* name) {
   if (!m || !name) return nullptr;

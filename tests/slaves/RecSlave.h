@@ -15,6 +15,7 @@ struct RecSlaveState {
   int isPlaying = 0;
   int outputTime = 0;
   int writtenTime = 0;
+  int writeDelayMs = 0;  // each Write sleeps this long first (a slow device)
 
   // What arrived.
   std::vector<std::string> calls;  // entry names in order, "Write" once per call

@@ -1,3 +1,6 @@
+#include <chrono>
+#include <thread>
+
 #include "host/OutputModule.h"
 #include "tests/slaves/RecSlave.h"
 
@@ -17,6 +20,7 @@ int Open(int rate, int ch, int bits, int bufMs, int preMs) {
 }
 void Close() { g_State.calls.push_back("Close"); }
 int Write(char* buf, int len) {
+  if (g_State.writeDelayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(g_State.writeDelayMs));
   g_State.calls.push_back("Write");
   g_State.writeSizes.push_back(len);
   if (buf && len > 0) g_State.data.insert(g_State.data.end(), buf, buf + len);

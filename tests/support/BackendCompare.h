@@ -17,6 +17,7 @@
 #include <random>
 
 #include "engine/DspState.h"
+#include "support/Checkasm.h"
 #include "support/KernelTest.h"
 
 namespace sn::test {
@@ -57,7 +58,7 @@ inline double MaxStateDiff(const BiquadState& a, const BiquadState& b, int first
 }
 
 inline CSNFn& Backend(int which) {
-  return which ? static_cast<CSNFn&>(Dsp.Sse2Kernels) : static_cast<CSNFn&>(Dsp.X87Kernels);
+  return KernelsOf(which ? BackEnd::Sse2 : BackEnd::X87);
 }
 
 // A test's reshaping of each random chunk (the n-th of the stream), applied

@@ -6,16 +6,24 @@
 #include <limits>
 #include <sstream>
 
+#include "engine/Backend.h"
 #include "engine/DspState.h"
 #include "engine/SNLib.h"
 
 namespace sn::test {
 
-CSNFn& KernelsOf(BackEnd b) { return b == BackEnd::Sse2 ? static_cast<CSNFn&>(Dsp.Sse2Kernels) : Dsp.X87Kernels; }
+namespace {
+sn::BackEnd EngineBackEnd(BackEnd b) { return b == BackEnd::Sse2 ? sn::BackEnd::Sse2 : sn::BackEnd::Scalar; }
+}  // namespace
 
-const char* NameOf(BackEnd b) { return b == BackEnd::Sse2 ? "SSE2" : "x87"; }
+CSNFn& KernelsOf(BackEnd b) {
+  CSNFn* k = sn::KernelsOf(EngineBackEnd(b));
+  return k ? *k : *sn::KernelsOf(sn::BackEnd::Scalar);
+}
 
-bool Available(BackEnd b) { return b == BackEnd::X87 || CSNLib::IsSSE2Supported(); }
+const char* NameOf(BackEnd b) { return sn::BackEndName(EngineBackEnd(b)); }
+
+bool Available(BackEnd b) { return BackEndUsable(EngineBackEnd(b)); }
 
 namespace {
 

@@ -17,7 +17,8 @@ namespace sn::test {
 enum class BackEnd { X87, Sse2 };
 inline constexpr BackEnd kBackEnds[] = {BackEnd::X87, BackEnd::Sse2};
 
-// The process's kernel object of that back end (Dsp.X87Kernels / Dsp.Sse2Kernels).
+// The process's kernel object of that back end (the scalar one where this
+// build has no SSE2 back end: Available() then says so).
 CSNFn& KernelsOf(BackEnd b);
 const char* NameOf(BackEnd b);
 // True when the machine can run the back end; tests skip SSE2 runs otherwise.

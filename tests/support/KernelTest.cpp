@@ -9,8 +9,7 @@ namespace sn::test {
 void EngineFixture::SetUp() {
   cfg_ = DefaultConfig();
   Dsp.ActiveConfig.store(&cfg_, std::memory_order_relaxed);
-  CSNLib::ResetDSP();
-  Dsp.HeadphoneFill.store(0, std::memory_order_relaxed);
+  CSNLib::PrepareStream(rate_);
   Recalc(rate_);
 }
 
@@ -21,8 +20,10 @@ void EngineFixture::TearDown() {
 }
 
 void EngineFixture::Recalc(uint32_t rate) {
+  // A new rate is a new stream: reserve for it (which clears the state).
+  if (rate != Dsp.PreparedRate) CSNLib::PrepareStream(rate);
   rate_ = rate;
-  CSNFn::CalcStaticConstants(rate);
+  CSNLib::CalcStaticConstants(rate);
   Dsp.Constants.Latch();
 }
 

@@ -10,10 +10,18 @@
 #include <vector>
 
 #include "config/Config.h"
+#include "engine/Backend.h"
 #include "engine/DspState.h"
 #include "engine/SNLib.h"
 
 namespace sn::test {
+
+// The two back ends' kernels (the scalar ones where this build has no SSE2).
+inline CSNFn& ScalarKernels() { return *sn::KernelsOf(sn::BackEnd::Scalar); }
+inline CSNFn& Sse2Kernels() {
+  CSNFn* k = sn::KernelsOf(sn::BackEnd::Sse2);
+  return k ? *k : ScalarKernels();
+}
 
 // Points the engine at a private settings record (defaults unless changed),
 // clears all engine state and publishes the constants for `rate`.

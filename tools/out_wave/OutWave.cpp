@@ -12,6 +12,7 @@
 // Threads: Open, Write, Close and Quit come from the host's playback thread and
 // are serialised by one mutex (the file is only touched under it). The time,
 // pause and volume entries may come from any thread and only touch atomics.
+// The level figures of what was written are offered through OutputStats.h.
 // No exception leaves an entry; bad calls (Write before Open, double Close, null
 // buffers) are refused with the entry's failure value.
 
@@ -27,6 +28,7 @@
 #include "host/OutputModule.h"
 #include "platform/Platform.h"
 #include "platform/Registry.h"
+#include "tools/OutputStats.h"
 
 namespace {
 
@@ -47,6 +49,7 @@ struct WriterState {
   std::atomic<int> paused{0};
   std::atomic<int> volume{255};
   std::atomic<int> pan{0};
+  LevelMeter meter;  // written under the lock, read from any thread
 };
 
 WriterState& State() {
@@ -148,6 +151,7 @@ int WaveOpen(int sampleRate, int channels, int bitsPerSample, int /*bufferMs*/, 
     s.framesWritten.store(0, std::memory_order_relaxed);
     s.timeBaseMs.store(0, std::memory_order_relaxed);
     s.paused.store(0, std::memory_order_relaxed);
+    s.meter.Reset(channels, bitsPerSample);
     s.open.store(1, std::memory_order_relaxed);
     return 0;  // nothing is buffered: no latency
   } catch (...) {
@@ -180,6 +184,7 @@ int WaveWrite(char* buffer, int length) {
     const sf_count_t done = sf_write_raw(s.file, buffer, bytes);
     const sf_count_t doneFrames = done > 0 ? done / s.frameBytes : 0;
     s.framesWritten.fetch_add(doneFrames, std::memory_order_relaxed);
+    s.meter.Add(reinterpret_cast<const unsigned char*>(buffer), static_cast<size_t>(doneFrames));
     return done == bytes ? 0 : 1;
   } catch (...) {
     return 1;
@@ -248,3 +253,4 @@ OutputModuleRecord g_record = {
 }  // namespace
 
 extern "C" OUT_MODULE_EXPORT OutputModuleRecord* winampGetOutModule() { return &g_record; }
+extern "C" OUT_MODULE_EXPORT int sonavelOutputStats(OutputStats* out) { return State().meter.Read(out); }

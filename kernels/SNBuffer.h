@@ -59,6 +59,19 @@ struct SNBuffer {
     return data;
   }
 
+  // Makes room for n elements without touching the count; when the storage has
+  // to be replaced its contents are lost and the count and position become 0.
+  // False when the memory cannot be had (the buffer is then empty).
+  bool Reserve(uint32_t n) {
+    if (n <= capacity && (data || n == 0)) return true;
+    AlignedFree(data);
+    data = static_cast<T*>(AlignedAlloc(static_cast<size_t>(n) * sizeof(T) + 16));
+    capacity = data ? n : 0;
+    count = 0;
+    position = 0;
+    return data != nullptr;
+  }
+
   // Resize, then zero the n elements when asked (ResizeFloat / ResizeComplex).
   T* Resize(uint32_t n, bool clear) {
     Resize(n);
