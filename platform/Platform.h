@@ -65,8 +65,8 @@ int EventFd(Event* e);
 #endif
 
 // Threads. The entry runs with `arg`; its return value is the exit code. On
-// Win32 a running thread keeps the module that holds its entry loaded, so code
-// that a thread still runs is never unmapped under it.
+// Win32 a running thread keeps the module that holds the platform code (the
+// plug-in) loaded, so code that a thread still runs is never unmapped under it.
 struct Thread;
 using ThreadProc = uint32_t (*)(void* arg);
 Thread* StartThread(ThreadProc proc, void* arg);  // null on failure

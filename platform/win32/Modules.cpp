@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "platform/Platform.h"
@@ -24,8 +25,16 @@ bool IsFullPath(const std::wstring& p) {
   return (p.size() >= 3 && p[1] == L':' && p[2] == L'\\') || (p.size() >= 2 && p[0] == L'\\' && p[1] == L'\\');
 }
 
-// The reason of the last failed LoadModule on this thread.
-thread_local std::string t_loadError;
+// The reason of the last failed LoadModule on this thread, cut to the buffer.
+// Plain characters: a thread-local with a destructor would tie the player's
+// threads to this module's code after it is unloaded.
+thread_local char t_loadError[1024];
+
+void SetLoadError(const std::string& reason) {
+  const size_t n = std::min(reason.size(), sizeof t_loadError - 1);
+  std::memcpy(t_loadError, reason.data(), n);
+  t_loadError[n] = '\0';
+}
 
 // The system's text for a loader error, with its number.
 std::string SystemReason(DWORD code) {
@@ -78,9 +87,9 @@ std::wstring OwnDirectory() {
 // file that is no DLL), its reason is the one that matters, not the search's.
 Module* LoadModule(const char16_t* path) {
   try {
-    t_loadError.clear();
+    t_loadError[0] = '\0';
     if (!path || !*path) {
-      t_loadError = "no path given";
+      SetLoadError("no path given");
       return nullptr;
     }
     std::wstring file = detail::Wide(path);
@@ -108,7 +117,7 @@ Module* LoadModule(const char16_t* path) {
       if (!h) {
         const std::string reason = SystemReason(GetLastError());
         if (tried.empty()) tried = "tried " + detail::Narrow(file);
-        t_loadError = tried + ": " + (besideReason.empty() ? reason : besideReason);
+        SetLoadError(tried + ": " + (besideReason.empty() ? reason : besideReason));
       }
     }
     if (quiet) SetThreadErrorMode(oldMode, nullptr);
