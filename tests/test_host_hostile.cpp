@@ -45,7 +45,7 @@ TEST_F(Hostile, CloseAndQuitWaitForAWriteInsideTheSlave) {
       Write(pcm);
       writeDone = true;
     });
-    while (slave_->writeDelayMs > 0 && slave_->calls.empty() && !writeDone) std::this_thread::sleep_for(1ms);
+    while (std::atomic_ref<int>(slave_->writesEntered).load() == 0 && !writeDone) std::this_thread::sleep_for(1ms);
     std::this_thread::sleep_for(20ms);  // the player's thread is inside the slave now
     if (quit)
       rec_->Quit();

@@ -16,6 +16,7 @@ struct RecSlaveState {
   int outputTime = 0;
   int writtenTime = 0;
   int writeDelayMs = 0;  // each Write sleeps this long first (a slow device)
+  int writesEntered = 0;  // Writes begun; read and written through std::atomic_ref
 
   // What arrived.
   std::vector<std::string> calls;  // entry names in order, "Write" once per call

@@ -1,3 +1,4 @@
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -20,6 +21,7 @@ int Open(int rate, int ch, int bits, int bufMs, int preMs) {
 }
 void Close() { g_State.calls.push_back("Close"); }
 int Write(char* buf, int len) {
+  std::atomic_ref<int>(g_State.writesEntered).fetch_add(1);
   if (g_State.writeDelayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(g_State.writeDelayMs));
   g_State.calls.push_back("Write");
   g_State.writeSizes.push_back(len);
