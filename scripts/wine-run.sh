@@ -6,7 +6,8 @@
 # several programs at once: `wineboot -i`, then Wine's null graphics driver so
 # that windows (message boxes) exist without a display. Exit status 125 means
 # Wine itself cannot start; the program's own status is passed on otherwise.
-# Output lines lose the carriage returns of Windows text mode.
+# Output lines lose the carriage returns of Windows text mode, line by line, so
+# that what a program printed survives its being killed at a time-out.
 set -uo pipefail
 wine=$1
 prefix=$(realpath -m "$2")
@@ -44,4 +45,4 @@ fi
 flock -u 9
 exec 9>&-
 
-"$wine" "$@" | tr -d '\r'
+"$wine" "$@" | sed -u 's/\r$//'
