@@ -22,7 +22,7 @@ set_tests_properties(out_sonavel_dll_check PROPERTIES LABELS unit)
 if(NOT CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
   add_test(NAME out_sonavel_x87_check
     COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${CMAKE_OBJDUMP}
-            "-DOBJECTS=$<TARGET_OBJECTS:sonavel_core>;$<TARGET_OBJECTS:sonavel_platform>;$<TARGET_OBJECTS:sonavel_host>"
+            "-DOBJECTS=$<TARGET_OBJECTS:sonavel_core>;$<TARGET_OBJECTS:sonavel_platform>;$<TARGET_OBJECTS:sonavel_host>;$<TARGET_OBJECTS:sonavel_ui>;$<TARGET_OBJECTS:${SONAVEL_UI_TOOLKIT}>"
             -P ${CMAKE_SOURCE_DIR}/cmake/CheckNoSseObjects.cmake)
   set_tests_properties(out_sonavel_x87_check PROPERTIES LABELS unit)
 endif()

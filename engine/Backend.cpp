@@ -1,7 +1,8 @@
-// What the machine offers, probed once while the library loads, and the table
-// of back ends.
+// What the machine offers, and the table of back ends. SSE2 is probed while the
+// library loads, the GPU the first time it is asked for.
 #include "engine/Backend.h"
 
+#include "engine/GpuConvolver.h"
 #include "engine/SNLib.h"
 
 #if defined(SN_HAVE_SSE2_KERNELS)
@@ -46,8 +47,18 @@ int32_t CSNLib::m_bSSE2Support = DetectSse2();
 #else
 int32_t CSNLib::m_bSSE2Support = 0;
 #endif
-// No GPU back end is built into this library.
+// Set by the GPU probe (engine/GpuConvolver.h), which runs the first time
+// anything asks: loading the helper module and its CUDA libraries has no place
+// in the library's own start-up.
 int32_t CSNLib::m_bCUDASupport = 0;
+
+bool CSNLib::IsCUDASupported() {
+  static const bool probed = [] {
+    m_bCUDASupport = ProbeGpu() ? 1 : 0;
+    return true;
+  }();
+  return probed && m_bCUDASupport != 0 && !GpuFailed();
+}
 
 bool BackEndUsable(BackEnd b) {
   return b == BackEnd::Scalar || (KernelsOf(b) != nullptr && CSNLib::m_bSSE2Support != 0);

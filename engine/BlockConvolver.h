@@ -37,7 +37,8 @@ class IBlockConvolver {
  public:
   virtual ~IBlockConvolver() = default;
   // Builds the spectra, buffers and set-ups. True when ready; on failure
-  // nothing stays allocated. Preparing again with the same filters is cheap.
+  // nothing stays allocated. Preparing again with the same filters is cheap;
+  // preparing with other filters rebuilds the spectra in the memory it has.
   virtual bool Prepare(const BinauralFilterSet& filters) = 0;
   // Frees everything Prepare made; Ready() is false afterwards.
   virtual void Release() = 0;

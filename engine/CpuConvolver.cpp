@@ -1,7 +1,5 @@
 #include "engine/CpuConvolver.h"
 
-#include <kissfft/kiss_fftr.h>
-
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -11,62 +9,39 @@
 
 namespace sn {
 
-static_assert(sizeof(SNComplex) == sizeof(kiss_fft_cpx));
-
 namespace {
 
-constexpr uint32_t kBins = kConvolverOut / 2 + 1;
+constexpr uint32_t kSplit = CpuRealFft::kBinsPadded;  // floats of one half of a split spectrum
 
-// A real-transform configuration of 16384 points in 16-byte-aligned memory
-// that AlignedFree releases; null when the memory cannot be had.
-kiss_fftr_cfg AllocFft(int inverse) {
-  size_t bytes = 0;
-  kiss_fftr_alloc(static_cast<int>(kConvolverOut), inverse, nullptr, &bytes);
-  if (bytes == 0) return nullptr;
-  void* mem = AlignedAlloc(bytes);
-  if (!mem) return nullptr;
-  kiss_fftr_cfg cfg = kiss_fftr_alloc(static_cast<int>(kConvolverOut), inverse, mem, &bytes);
-  if (!cfg) AlignedFree(mem);
-  return cfg;
-}
-
-// sumL[i] += fL[i] x s[i] and sumR[i] += fR[i] x s[i] for n bins, complex,
-// single precision: re = f.re s.re - s.im f.im, im = f.re s.im + s.re f.im,
-// then added. The vector form computes the same products and sums lane by lane,
-// so it gives the scalar form's results bit for bit.
-void MultiplyAccumulate(const SNComplex* __restrict fL, const SNComplex* __restrict fR,
-                        const SNComplex* __restrict s, SNComplex* __restrict sumL, SNComplex* __restrict sumR,
-                        uint32_t n) {
+// sumL += fL x s and sumR += fR x s for n bins of split spectra (real parts
+// at 0, imaginary parts at kSplit), complex, single precision:
+// re = f.re s.re - f.im s.im, im = f.re s.im + f.im s.re, then added. The
+// vector form computes the same products and sums lane by lane, so it gives
+// the scalar form's results bit for bit.
+void MultiplyAccumulate(const float* __restrict fL, const float* __restrict fR, const float* __restrict s,
+                        float* __restrict sumL, float* __restrict sumR, uint32_t n) {
   uint32_t i = 0;
 #if defined(SN_CONVOLVER_SSE2)
-  // SNBuffer storage is 16-byte aligned: two bins per vector.
-  const __m128 negEven = _mm_castsi128_ps(_mm_set_epi32(0, INT32_MIN, 0, INT32_MIN));
-  const float* pfL = &fL[0].re;
-  const float* pfR = &fR[0].re;
-  const float* ps = &s[0].re;
-  float* poL = &sumL[0].re;
-  float* poR = &sumR[0].re;
-  for (; i + 2 <= n; i += 2) {
-    const __m128 sv = _mm_load_ps(ps + 2 * i);                          // sr0 si0 sr1 si1
-    const __m128 sx = _mm_shuffle_ps(sv, sv, _MM_SHUFFLE(2, 3, 0, 1));  // si0 sr0 si1 sr1
-    const __m128 a = _mm_load_ps(pfL + 2 * i);
-    const __m128 b = _mm_load_ps(pfR + 2 * i);
-    const __m128 aRe = _mm_shuffle_ps(a, a, _MM_SHUFFLE(2, 2, 0, 0));
-    const __m128 aIm = _mm_shuffle_ps(a, a, _MM_SHUFFLE(3, 3, 1, 1));
-    const __m128 bRe = _mm_shuffle_ps(b, b, _MM_SHUFFLE(2, 2, 0, 0));
-    const __m128 bIm = _mm_shuffle_ps(b, b, _MM_SHUFFLE(3, 3, 1, 1));
-    const __m128 pL = _mm_add_ps(_mm_mul_ps(aRe, sv), _mm_xor_ps(_mm_mul_ps(aIm, sx), negEven));
-    const __m128 pR = _mm_add_ps(_mm_mul_ps(bRe, sv), _mm_xor_ps(_mm_mul_ps(bIm, sx), negEven));
-    _mm_store_ps(poL + 2 * i, _mm_add_ps(_mm_load_ps(poL + 2 * i), pL));
-    _mm_store_ps(poR + 2 * i, _mm_add_ps(_mm_load_ps(poR + 2 * i), pR));
+  for (; i + 4 <= n; i += 4) {
+    const __m128 sr = _mm_load_ps(s + i), si = _mm_load_ps(s + kSplit + i);
+    const __m128 lr = _mm_load_ps(fL + i), li = _mm_load_ps(fL + kSplit + i);
+    const __m128 rr = _mm_load_ps(fR + i), ri = _mm_load_ps(fR + kSplit + i);
+    const __m128 pLr = _mm_sub_ps(_mm_mul_ps(lr, sr), _mm_mul_ps(li, si));
+    const __m128 pLi = _mm_add_ps(_mm_mul_ps(lr, si), _mm_mul_ps(li, sr));
+    const __m128 pRr = _mm_sub_ps(_mm_mul_ps(rr, sr), _mm_mul_ps(ri, si));
+    const __m128 pRi = _mm_add_ps(_mm_mul_ps(rr, si), _mm_mul_ps(ri, sr));
+    _mm_store_ps(sumL + i, _mm_add_ps(_mm_load_ps(sumL + i), pLr));
+    _mm_store_ps(sumL + kSplit + i, _mm_add_ps(_mm_load_ps(sumL + kSplit + i), pLi));
+    _mm_store_ps(sumR + i, _mm_add_ps(_mm_load_ps(sumR + i), pRr));
+    _mm_store_ps(sumR + kSplit + i, _mm_add_ps(_mm_load_ps(sumR + kSplit + i), pRi));
   }
 #endif
   for (; i < n; ++i) {
-    const SNComplex v = s[i];
-    sumL[i].re += fL[i].re * v.re - v.im * fL[i].im;
-    sumL[i].im += fL[i].re * v.im + v.re * fL[i].im;
-    sumR[i].re += fR[i].re * v.re - v.im * fR[i].im;
-    sumR[i].im += fR[i].re * v.im + v.re * fR[i].im;
+    const float sr = s[i], si = s[kSplit + i];
+    sumL[i] += fL[i] * sr - fL[kSplit + i] * si;
+    sumL[kSplit + i] += fL[i] * si + fL[kSplit + i] * sr;
+    sumR[i] += fR[i] * sr - fR[kSplit + i] * si;
+    sumR[kSplit + i] += fR[i] * si + fR[kSplit + i] * sr;
   }
 }
 
@@ -86,40 +61,39 @@ bool IsSilent(const float* v, uint32_t n) {
 CpuBlockConvolver::~CpuBlockConvolver() { Release(); }
 
 bool CpuBlockConvolver::Prepare(const BinauralFilterSet& filters) {
-  if (ready_ && preparedWith_ == filters.responses) return true;
-  Release();
-  if (!filters.responses || filters.taps <= 0 || filters.taps > static_cast<int>(kConvolverBlock)) return false;
+  if (!filters.responses || filters.taps <= 0 || filters.taps > static_cast<int>(kConvolverBlock)) {
+    Release();
+    return false;
+  }
+  if (ready_ && preparedWith_ == filters.responses && preparedTaps_ == filters.taps) return true;
   const uint32_t taps = static_cast<uint32_t>(filters.taps);
 
-  bool ok = true;
-  forward_ = AllocFft(0);
-  inverse_ = AllocFft(1);
-  ok = forward_ && inverse_;
-  ok = padded_.Resize(kConvolverOut, true) && ok;
-  ok = spectrum_.Resize(kBins) && ok;
-  ok = sum_[0].Resize(kBins) && ok;
-  ok = sum_[1].Resize(kBins) && ok;
-  // Each response: taps, zeros to 16384 and the two floats of the last bin,
-  // transformed in place (the real forward transform reads its input whole
-  // before it writes).
-  for (int set = 0; ok && set < 2; ++set)
-    for (int feed = 0; ok && feed < kConvolverFeeds; ++feed)
-      for (int ear = 0; ok && ear < 2; ++ear) {
-        float* v = reinterpret_cast<float*>(spectra_[set][feed][ear].Resize(kBins));
-        if (!v) {
-          ok = false;
-          break;
-        }
-        const float* r = filters.responses + static_cast<size_t>(set * 10 + feed * 2 + ear) * taps;
-        std::memcpy(v, r, taps * sizeof(float));
-        std::memset(v + taps, 0, (2 * kBins - taps) * sizeof(float));
-        kiss_fftr(forward_, v, reinterpret_cast<kiss_fft_cpx*>(v));
-      }
+  // Memory first, only what is not there yet: preparing with other filters
+  // (the table of another rate) reuses it.
+  ready_ = false;
+  bool ok = fft_.Prepare();
+  ok = response_.Resize(kConvolverBlock, true) && ok;
+  ok = spectrum_.Resize(2 * kSplit) && ok;
+  ok = sum_[0].Resize(2 * kSplit) && ok;
+  ok = sum_[1].Resize(2 * kSplit) && ok;
+  for (auto& set : spectra_)
+    for (auto& feed : set)
+      for (auto& ear : feed) ok = ear.Resize(2 * kSplit) && ok;
   if (!ok) {
     Release();
     return false;
   }
+  for (int set = 0; set < 2; ++set)
+    for (int feed = 0; feed < kConvolverFeeds; ++feed)
+      for (int ear = 0; ear < 2; ++ear) {
+        const float* r = filters.responses + static_cast<size_t>(set * 10 + feed * 2 + ear) * taps;
+        std::memcpy(response_.data, r, taps * sizeof(float));
+        std::memset(response_.data + taps, 0, (kConvolverBlock - taps) * sizeof(float));
+        float* v = spectra_[set][feed][ear].data;
+        fft_.ForwardPadded(response_.data, v, v + kSplit);
+      }
   preparedWith_ = filters.responses;
+  preparedTaps_ = filters.taps;
   ready_ = true;
   return true;
 }
@@ -128,14 +102,13 @@ void CpuBlockConvolver::Release() {
   for (auto& set : spectra_)
     for (auto& feed : set)
       for (auto& ear : feed) ear.Release();
-  padded_.Release();
+  response_.Release();
   spectrum_.Release();
   sum_[0].Release();
   sum_[1].Release();
-  AlignedFree(forward_);
-  AlignedFree(inverse_);
-  forward_ = inverse_ = nullptr;
+  fft_.Release();
   preparedWith_ = nullptr;
+  preparedTaps_ = 0;
   ready_ = false;
 }
 
@@ -143,26 +116,25 @@ bool CpuBlockConvolver::ConvolveBlock(int filterSet, const float* const feeds[kC
                                       float* earR) {
   if (!ready_) return false;
   const int set = filterSet ? 1 : 0;
-  std::memset(static_cast<void*>(sum_[0].data), 0, kBins * sizeof(SNComplex));
-  std::memset(static_cast<void*>(sum_[1].data), 0, kBins * sizeof(SNComplex));
+  std::memset(sum_[0].data, 0, 2 * kSplit * sizeof(float));
+  std::memset(sum_[1].data, 0, 2 * kSplit * sizeof(float));
   bool any = false;
   // A silent feed (mono and undecoded stereo sources, unused channels) adds
   // exact zeros: it is skipped without transforms.
   for (int f = 0; f < kConvolverFeeds; ++f) {
     if (!feeds[f] || IsSilent(feeds[f], kConvolverBlock)) continue;
     any = true;
-    std::memcpy(padded_.data, feeds[f], kConvolverBlock * sizeof(float));
-    kiss_fftr(forward_, padded_.data, reinterpret_cast<kiss_fft_cpx*>(spectrum_.data));
+    fft_.ForwardPadded(feeds[f], spectrum_.data, spectrum_.data + kSplit);
     MultiplyAccumulate(spectra_[set][f][0].data, spectra_[set][f][1].data, spectrum_.data, sum_[0].data,
-                       sum_[1].data, kBins);
+                       sum_[1].data, CpuRealFft::kBins);
   }
   if (!any) {
     std::memset(earL, 0, kConvolverOut * sizeof(float));
     std::memset(earR, 0, kConvolverOut * sizeof(float));
     return true;
   }
-  kiss_fftri(inverse_, reinterpret_cast<const kiss_fft_cpx*>(sum_[0].data), earL);
-  kiss_fftri(inverse_, reinterpret_cast<const kiss_fft_cpx*>(sum_[1].data), earR);
+  fft_.Inverse(sum_[0].data, sum_[0].data + kSplit, earL);
+  fft_.Inverse(sum_[1].data, sum_[1].data + kSplit, earR);
   return true;
 }
 

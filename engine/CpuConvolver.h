@@ -1,4 +1,4 @@
-// The block convolver on the CPU, with KISS FFT's real transforms.
+// The block convolver on the CPU, with the real transforms of engine/CpuFft.h.
 //
 // Each response is zero-padded to 16384 points and transformed once, at
 // Prepare. Per block, each non-silent feed (padded to 16384) is transformed
@@ -6,18 +6,17 @@
 // accumulated per ear, and each ear's sum is transformed back once: 5 forward
 // and 2 inverse transforms at most. Since 8192 + 8192 - 1 values fit into 16384,
 // the circular convolution equals the linear one. The transforms are
-// unnormalised: every result is 16384 times the convolution.
+// unnormalised: every result is 16384 times the convolution. Spectra are held
+// in split form: kBinsPadded real parts, then as many imaginary parts.
 //
 // Threads, ownership and alignment as the seam says (engine/BlockConvolver.h);
 // all memory is 16-byte aligned and owned by the object. ConvolveBlock never
-// allocates: KISS FFT copies a transform's input aside (allocating) only when it
-// runs in place, and every transform here reads and writes distinct buffers.
+// allocates.
 #pragma once
 
 #include "engine/BlockConvolver.h"
+#include "engine/CpuFft.h"
 #include "kernels/SNBuffer.h"
-
-struct kiss_fftr_state;
 
 namespace sn {
 
@@ -34,14 +33,14 @@ class CpuBlockConvolver final : public IBlockConvolver {
   CpuBlockConvolver& operator=(const CpuBlockConvolver&) = delete;
 
  private:
-  // spectra_[set][feed][ear], 8193 bins each.
-  SNBuffer<SNComplex> spectra_[2][kConvolverFeeds][2]{};
-  SNBuffer<float> padded_{};       // 16384: a feed and its zero half
-  SNBuffer<SNComplex> spectrum_{};  // 8193: the feed's spectrum
-  SNBuffer<SNComplex> sum_[2]{};    // 8193 per ear: the accumulated products
-  kiss_fftr_state* forward_ = nullptr;
-  kiss_fftr_state* inverse_ = nullptr;
+  // spectra_[set][feed][ear], 8193 bins each, split.
+  SNBuffer<float> spectra_[2][kConvolverFeeds][2]{};
+  SNBuffer<float> response_{};  // 8192: a response and its zero tail
+  SNBuffer<float> spectrum_{};  // the feed's spectrum, split
+  SNBuffer<float> sum_[2]{};    // per ear: the accumulated products, split
+  CpuRealFft fft_;
   const float* preparedWith_ = nullptr;
+  int preparedTaps_ = 0;
   bool ready_ = false;
 };
 

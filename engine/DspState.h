@@ -124,13 +124,20 @@ struct DspState {
   DelayLine DelayLines[6]{};
   // The rate PrepareStream last reserved for (0: nothing reserved).
   uint32_t PreparedRate = 0;
+  // Frames the end of the stream still owes the output (CSNLib::BeginDrain);
+  // 0 when no end is being played out. The reset clears it.
+  uint32_t DrainLeft = 0;
 
   // Headphone rendering: the feeds of the block being gathered, the two ears of
   // the last convolved block, the overlap carried to the next block and the
   // output pairs of one chunk. Reserved once per process by the first stream
-  // at 44100 or 48000 Hz; the reset clears the fill and the overlap.
+  // at 44100 or 48000 Hz; the reset clears the fill and the overlap. The
+  // convolver holds the filters of HeadphoneRate's table, whose responses end
+  // (last non-zero tap) at HeadphoneTailFrames.
   std::atomic<uint32_t> HeadphoneFill{0};
   int32_t HeadphoneReady = 0;
+  uint32_t HeadphoneRate = 0;
+  uint32_t HeadphoneTailFrames = 0;
   SNBuffer<float> ChannelFifo[5]{};     // kHeadphoneBlock each
   SNBuffer<float> EarL{}, EarR{};       // kHeadphoneFft each
   SNBuffer<SNComplex> HeadphoneTail{};  // left/right pairs, kHeadphoneBlock

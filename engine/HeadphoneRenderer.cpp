@@ -5,6 +5,7 @@
 
 #include "engine/BinauralTable.h"
 #include "engine/CpuConvolver.h"
+#include "engine/GpuConvolver.h"
 #include "engine/SNLib.h"
 
 namespace sn {
@@ -41,11 +42,13 @@ void StoreFeeds(const SNCHUNK_INTCHUNK* src, uint32_t count, uint32_t pos) {
   }
 }
 
-// One block's convolutions into EarL / EarR. A GPU convolver would be chosen
-// here while its path is in use, with the CPU taking over a block it fails.
+// One block's convolutions into EarL / EarR: on the GPU while its path is in
+// use, else on the CPU, which also takes over a block the GPU fails (the feeds
+// are still intact, so the stream goes on without a gap).
 void ConvolveBlock(int set) {
   const float* feeds[kConvolverFeeds];
   for (int f = 0; f < kConvolverFeeds; ++f) feeds[f] = Dsp.ChannelFifo[f].data;
+  if (GpuPathInUse() && GpuConvolver().ConvolveBlock(set, feeds, Dsp.EarL.data, Dsp.EarR.data)) return;
   Cpu().ConvolveBlock(set, feeds, Dsp.EarL.data, Dsp.EarR.data);
 }
 
@@ -55,28 +58,66 @@ IBlockConvolver& CpuConvolver() { return Cpu(); }
 
 bool GpuPathInUse() {
   const Config* cfg = Dsp.ActiveConfig.load(std::memory_order_relaxed);
-  return CSNLib::IsCUDASupported() && cfg && CfgGet(cfg->CUDAEnable);
+  return cfg && CfgGet(cfg->CUDAEnable) && GpuConvolver().Ready();
 }
 
-bool PrepareHeadphones() {
-  if (Dsp.HeadphoneReady) return true;
+// The last non-zero tap of any response of `table`.
+uint32_t LastNonZeroTap(const float* table) {
+  uint32_t last = 0;
+  for (int r = 0; r < kBinauralResponses; ++r) {
+    const float* x = table + static_cast<size_t>(r) * kBinauralTaps;
+    for (uint32_t i = kBinauralTaps; i-- > last + 1;)
+      if (x[i] != 0.0f) {
+        last = i;
+        break;
+      }
+  }
+  return last;
+}
+
+bool PrepareHeadphones(uint32_t sampleRate) {
+  const float* table = BinauralTableFor(sampleRate);
+  if (!table) return false;
+  if (Dsp.HeadphoneReady && Dsp.HeadphoneRate == sampleRate) return true;
   bool ok = true;
   for (auto& fifo : Dsp.ChannelFifo) ok = fifo.Resize(kHeadphoneBlock, true) && ok;
   ok = Dsp.EarL.Resize(kHeadphoneFft, true) && ok;
   ok = Dsp.EarR.Resize(kHeadphoneFft, true) && ok;
   ok = Dsp.HeadphoneTail.Resize(kHeadphoneBlock, true) && ok;
   ok = Dsp.HeadphoneOut.Reserve(kHeadphoneBlock) && ok;
-  const float* table = static_cast<const float*>(static_cast<const void*>(std::addressof(BinauralTable[0])));
-  ok = ok && Cpu().Prepare({table, kBinauralTaps});
+  const BinauralFilterSet filters{table, kBinauralTaps};
+  ok = ok && Cpu().Prepare(filters);
+  if (ok) PrepareGpuConvolver(filters);
+  Dsp.HeadphoneTailFrames = ok ? LastNonZeroTap(table) : 0;
   Dsp.HeadphoneFill.store(0, std::memory_order_relaxed);
   // Short of memory the renderer stays unprepared and passes chunks through;
   // the next stream tries again.
+  Dsp.HeadphoneRate = ok ? sampleRate : 0;
   Dsp.HeadphoneReady = ok ? 1 : 0;
   return ok;
 }
 
+bool HeadphonesRendering(int sourceChannels) {
+  const uint32_t rate = Dsp.K().SampleRate;
+  return (rate == 44100 || rate == 48000) && Dsp.HeadphoneReady &&
+         (sourceChannels == 1 || sourceChannels == 2 || sourceChannels == 5 || sourceChannels == 6);
+}
+
+uint32_t HeadphoneFramesOwed(uint32_t delayed) {
+  const uint32_t fill = Dsp.HeadphoneFill.load(std::memory_order_relaxed);
+  if (fill == 0 && delayed == 0) {
+    bool silent = true;
+    const SNComplex* tail = Dsp.HeadphoneTail.data;
+    for (uint32_t i = 0; silent && tail && i < Dsp.HeadphoneTail.count; ++i)
+      silent = tail[i].re == 0.0f && tail[i].im == 0.0f;
+    if (silent) return 0;
+  }
+  return fill + delayed + Dsp.HeadphoneTailFrames;
+}
+
 void ReleaseHeadphones() {
   Cpu().Release();
+  GpuConvolver().Release();
   for (auto& fifo : Dsp.ChannelFifo) fifo.Release();
   Dsp.EarL.Release();
   Dsp.EarR.Release();
@@ -84,6 +125,8 @@ void ReleaseHeadphones() {
   Dsp.HeadphoneOut.Release();
   Dsp.HeadphoneFill.store(0, std::memory_order_relaxed);
   Dsp.HeadphoneReady = 0;
+  Dsp.HeadphoneRate = 0;
+  Dsp.HeadphoneTailFrames = 0;
 }
 
 void CSNLib::RenderHeadphones(CSNFn& k, int sourceChannels, SNChunk& chunk) {

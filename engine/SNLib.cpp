@@ -1,5 +1,6 @@
 #include "engine/SNLib.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -52,6 +53,17 @@ void SnapSmoother(BiquadState& s) {
 }
 
 void SnapBiquad(BiquadState& s) { SnapFloats(&s.x1[0], sizeof(BiquadState) / sizeof(float)); }
+
+// Frames a delay line must still be fed for the last non-zero sample it holds
+// to come out: its slot counted from the oldest, plus one (0: it holds silence).
+uint32_t HeldFrames(const DelayLine& line) {
+  const uint32_t n = line.count;
+  if (n == 0 || !line.data) return 0;
+  const uint32_t oldest = static_cast<uint32_t>(line.position) < n ? static_cast<uint32_t>(line.position) : 0;
+  for (uint32_t age = n; age-- > 0;)
+    if (line.data[(oldest + age) % n] != 0.0f) return age + 1;
+  return 0;
+}
 
 }  // namespace
 
@@ -178,6 +190,50 @@ void CSNLib::ApplyGain(CSNFn& k, SNChunk& chunk, int withTrims) {
   k.ApplyGain(g, withTrims, chunk);
 }
 
+// The end of a stream. What the stages still hold comes out by feeding them
+// silence: the delay lines until the last non-zero sample they hold has left
+// them; in headphone mode also the renderer's held frames, padded with silence
+// to a whole block, and the responses' tail after them. Loudspeaker modes feed
+// the silence through the whole chain of the mode, so the room stages act on
+// it as on any chunk; the filters' own ringing beyond that is not waited for.
+void CSNLib::BeginDrain(int sourceChannels) {
+  Dsp.Constants.Latch();
+  const Config& cfg = Dsp.Cfg();
+  const DelayLine* lines = Dsp.DelayLines;
+  uint32_t owed = 0;
+  if (CfgGet(cfg.Mode) == kModeHeadphones && HeadphonesRendering(sourceChannels)) {
+    const bool movie = CfgGet(cfg.HeadphonesMode) != 0;
+    const bool decode = sourceChannels == 2 && (movie ? CfgGet(cfg.HeadphonesDecodeMovie) != 0
+                                                      : CfgGet(cfg.HeadphonesDecodeMusic) != 0);
+    const uint32_t delayed = decode ? std::max(HeldFrames(lines[4]), HeldFrames(lines[5])) : 0;
+    owed = HeadphoneFramesOwed(delayed);
+  } else {
+    for (int l = 0; l < 6; ++l) owed = std::max(owed, HeldFrames(lines[l]));
+  }
+  Dsp.DrainLeft = owed;
+}
+
+bool CSNLib::DrainChunk(int sourceChannels, SNChunk& chunk) {
+  const uint32_t left = Dsp.DrainLeft;
+  chunk.count = 0;
+  chunk.position = 0;
+  if (left == 0) return false;
+  CSNFn& k = ActiveKernels();
+  // In headphone mode just enough silence for one more block to come out.
+  uint32_t n = left < kMaxChunkFrames ? left : kMaxChunkFrames;
+  if (CfgGet(Dsp.Cfg().Mode) == kModeHeadphones && HeadphonesRendering(sourceChannels))
+    n = kHeadphoneBlock - Dsp.HeadphoneFill.load(std::memory_order_relaxed) % kHeadphoneBlock;
+  k.ConvertSilence(n, chunk);
+  ProcessChunk(sourceChannels, chunk);
+  const uint32_t out = chunk.count < left ? chunk.count : left;
+  chunk.count = out;
+  // Nothing came out (the mode changed under the drain): the end is given up.
+  Dsp.DrainLeft = out ? left - out : 0;
+  // Played out: the next stream, or more of this one, starts from silence.
+  if (Dsp.DrainLeft == 0) ResetDSP();
+  return out != 0;
+}
+
 void CSNLib::PrepareStream(unsigned sampleRate) {
   if (sampleRate != 0) {
     DecoderBufferSet& b = Dsp.DecoderBuffers;
@@ -185,7 +241,7 @@ void CSNLib::PrepareStream(unsigned sampleRate) {
     b.SteerCS1.Reserve(kMaxChunkOut);
     for (int l = 0; l < 6; ++l)
       Dsp.DelayLines[l].Reserve(DelaySamples(sampleRate, l < 4 ? kMaxFrontDelayMs : kMaxSurroundDelayMs));
-    if (sampleRate == 44100 || sampleRate == 48000) PrepareHeadphones();
+    if (sampleRate == 44100 || sampleRate == 48000) PrepareHeadphones(sampleRate);
     Dsp.PreparedRate = sampleRate;
   }
   ResetDSP();
@@ -202,6 +258,7 @@ void CSNLib::ResetDSP() {
   if (Dsp.HeadphoneTail.data)
     std::memset(static_cast<void*>(Dsp.HeadphoneTail.data), 0, Dsp.HeadphoneTail.count * sizeof(SNComplex));
   Dsp.HeadphoneFill.store(0, std::memory_order_relaxed);
+  Dsp.DrainLeft = 0;
   // The delay lengths are constants of the published set and survive the reset,
   // so a seek keeps the user's delays.
 }

@@ -34,6 +34,15 @@ class CSNLib {
   // Runs the mode kernel and the room stages over `chunk` in place. The frame
   // count changes in headphone mode. DSP thread only.
   void ProcessChunk(int sourceChannels, SNChunk& chunk);
+  // The end of a stream, on the DSP thread. BeginDrain counts the frames the
+  // stages still owe the output (what the delay lines hold, and in headphone
+  // mode the renderer's held frames and the responses' tail); each DrainChunk
+  // then renders the next piece of them into `chunk` (at most kMaxChunkOut
+  // frames, within its reserve) and returns true, or false with `chunk` empty
+  // when nothing is left. The pieces continue the stream seamlessly; after the
+  // last one the state is reset. A few calls at most; never allocates.
+  static void BeginDrain(int sourceChannels);
+  bool DrainChunk(int sourceChannels, SNChunk& chunk);
   // Recomputes the constants for `sampleRate` (0: nothing) and publishes them.
   static void CalcStaticConstants(unsigned sampleRate);
   // Reserves the delay lines at their longest for `sampleRate`, the decoder's
@@ -65,7 +74,9 @@ class CSNLib {
   static void SnapFilterStates();
 
   static bool IsSSE2Supported() { return m_bSSE2Support != 0; }
-  static bool IsCUDASupported() { return m_bCUDASupport != 0; }
+  // A GPU was found and has not failed in this process. The first call probes
+  // (loads the GPU helper module, engine/GpuConvolver.h); any thread.
+  static bool IsCUDASupported();
 
   // The kernels of the next call: SSE2 when enabled and present.
   static CSNFn& ActiveKernels();

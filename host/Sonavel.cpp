@@ -1,7 +1,10 @@
 #include "host/Sonavel.h"
 
+#include <chrono>
 #include <climits>
 #include <cstdio>
+
+#include "ui/UiThread.h"
 
 namespace sn {
 
@@ -75,6 +78,7 @@ int CSonavel::Open(int sampleRate, int channels, int bits, int bufferMs, int pre
   m_Open.store(0, std::memory_order_seq_cst);
   SettleSlaveCalls();
 
+  DropEnd();
   m_SampleRate.store(static_cast<uint32_t>(sampleRate), std::memory_order_relaxed);
   m_Channels.store(channels, std::memory_order_relaxed);
   m_Bits.store(bits, std::memory_order_relaxed);
@@ -102,6 +106,9 @@ void CSonavel::Close() {
   // A Write on another thread may still be inside the slave, reading our
   // output buffer: nothing is freed or unloaded under it.
   const bool idle = SettleSlaveCalls();
+  // A Close without the end-of-track signal before it is a stop: what the
+  // engine still holds is discarded.
+  DropEnd();
   // The buffers are only ours to free once no hand-off is outstanding.
   if (idle && SettleChunk()) FreeBuffers();
   OutputModuleRecord* slave = Slave();
@@ -127,6 +134,11 @@ namespace {
 // instead of a division by zero.
 int BytesPerSample(int bits) { return bits >= 8 ? bits / 8 : 1; }
 
+int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
 }  // namespace
 
 int CSonavel::Write(char* buffer, int length) {
@@ -146,6 +158,8 @@ int CSonavel::Write(char* buffer, int length) {
   // A chunk whose hand-off timed out may still be in the DSP thread's hands.
   if (!SettleChunk()) return 1;
   if (!m_DspThread) return 1;
+  // More data after the end began to play out: the stream goes on from here.
+  DropEnd();
 
   // The engine takes at most kMaxChunkFrames frames per chunk, so that no
   // buffer ever grows while the stream runs: a longer block goes in pieces.
@@ -167,6 +181,7 @@ int CSonavel::Write(char* buffer, int length) {
   // make a player send it again, and a Close would not reset the frames held
   // for the next stream.
   m_Pending = length;
+  m_EndPending = true;
   return 0;
 }
 
@@ -176,35 +191,45 @@ int CSonavel::WriteChunk(OutputModuleRecord* slave, const uint8_t* source, uint3
   Dsp.ActiveConfig.store(&m_Config, std::memory_order_relaxed);
   ConvertToInternal(channels, bits, source, frames, m_Input);
 
+  m_ChunkKind.store(kChunkWrite, std::memory_order_relaxed);
   const uint32_t target = ++m_ChunksRequested;
   if (!Request(kProcessChunk, kChunkProcessed, m_ChunksDone, target)) return -1;
 
-  CSNFn& k = ActiveKernels();
-  const int outBits = m_OutBits.load(std::memory_order_relaxed);
   const uint8_t* bytes = nullptr;
   size_t total = 0;
   int frameBytes = 0;
+  if (!ConvertOutput(&bytes, &total, &frameBytes)) return -1;
+  if (total == 0 || !bytes) return 0;
+  SendToSlave(slave, bytes, total, frameBytes);
+  return 1;
+}
+
+bool CSonavel::ConvertOutput(const uint8_t** bytes, size_t* total, int* frameBytes) {
+  CSNFn& k = ActiveKernels();
+  const int outBits = m_OutBits.load(std::memory_order_relaxed);
   if (outBits == 16) {
     k.ConvertToOutput16(m_Input, m_Output16);
-    bytes = m_Output16.data ? m_Output16.data->bytes : nullptr;
-    frameBytes = 12;
-    total = static_cast<size_t>(m_Output16.count) * 12;
-  } else if (outBits == 24) {
-    k.ConvertToOutput24(m_Input, m_Output24);
-    bytes = m_Output24.data ? m_Output24.data->bytes : nullptr;
-    frameBytes = 18;
-    total = static_cast<size_t>(m_Output24.count) * 18;
-  } else {
-    return -1;
+    *bytes = m_Output16.data ? m_Output16.data->bytes : nullptr;
+    *frameBytes = 12;
+    *total = static_cast<size_t>(m_Output16.count) * 12;
+    return true;
   }
-  if (total == 0 || !bytes) return 0;
+  if (outBits == 24) {
+    k.ConvertToOutput24(m_Input, m_Output24);
+    *bytes = m_Output24.data ? m_Output24.data->bytes : nullptr;
+    *frameBytes = 18;
+    *total = static_cast<size_t>(m_Output24.count) * 18;
+    return true;
+  }
+  return false;
+}
 
+void CSonavel::SendToSlave(OutputModuleRecord* slave, const uint8_t* bytes, size_t total, int frameBytes) {
   const size_t piece = static_cast<size_t>(kMaxSlavePiece / frameBytes) * frameBytes;
   for (size_t sent = 0; sent < total; sent += piece) {
     const size_t n = total - sent < piece ? total - sent : piece;
     slave->Write(reinterpret_cast<char*>(const_cast<uint8_t*>(bytes + sent)), static_cast<int>(n));
   }
-  return 1;
 }
 
 int CSonavel::CanWrite() {
@@ -223,14 +248,87 @@ int CSonavel::CanWrite() {
   return bytes > static_cast<uint64_t>(INT_MAX) ? INT_MAX : static_cast<int>(bytes);
 }
 
+// The player signals the end of a track by polling IsPlaying after its last
+// Write (and calls Close once it says 0). The first such call starts playing
+// out the end: the engine renders, piece by piece on the DSP thread, what its
+// delay lines and the headphone renderer still hold, and each piece goes to
+// the slave as far as the slave's CanWrite allows. Until all of it has gone,
+// IsPlaying says 1 without asking the slave; then it answers with the slave's
+// IsPlaying. A slave that takes nothing for kHandOffTimeoutMs while not paused
+// has the rest of the end dropped, so the player's wait stays bounded.
 int CSonavel::IsPlaying() {
   SlaveCall call(m_SlaveCalls);
   OutputModuleRecord* s = Slave();
-  return s ? s->IsPlaying() : 0;
+  if (!s) return 0;
+  if ((m_EndPending || m_Draining) && !PlayOutEnd(s)) return 1;
+  return s->IsPlaying();
+}
+
+bool CSonavel::PlayOutEnd(OutputModuleRecord* slave) {
+  if (m_EndPending) {
+    m_EndPending = false;
+    m_Draining = true;
+    m_DrainStarted = false;
+    m_DrainBytes = m_DrainSent = 0;
+    m_DrainStall = NowMs();
+  }
+  if (!m_Draining) return true;
+  // At most a few pieces: the engine owes a bounded number of frames.
+  for (;;) {
+    if (m_DrainSent < m_DrainBytes) {
+      const uint8_t* data = m_DrainFrameBytes == 12 ? (m_Output16.data ? m_Output16.data->bytes : nullptr)
+                                                    : (m_Output24.data ? m_Output24.data->bytes : nullptr);
+      if (!data) {
+        DropEnd();
+        return true;
+      }
+      const int canWrite = slave->CanWrite();
+      const size_t room = canWrite > 0 ? static_cast<size_t>(canWrite) / m_DrainFrameBytes * m_DrainFrameBytes : 0;
+      const size_t n = room < m_DrainBytes - m_DrainSent ? room : m_DrainBytes - m_DrainSent;
+      const int64_t now = NowMs();
+      if (n == 0) {
+        if (m_Paused.load(std::memory_order_relaxed)) m_DrainStall = now;
+        if (now - m_DrainStall >= static_cast<int64_t>(m_HandOffTimeoutMs)) {
+          DropEnd();
+          return true;
+        }
+        return false;
+      }
+      SendToSlave(slave, data + m_DrainSent, n, m_DrainFrameBytes);
+      m_DrainSent += n;
+      m_DrainStall = now;
+      continue;
+    }
+    if (!SettleChunk() || !m_DspThread) {
+      DropEnd();
+      return true;
+    }
+    m_ChunkKind.store(m_DrainStarted ? kChunkDrainNext : kChunkDrainFirst, std::memory_order_relaxed);
+    m_DrainStarted = true;
+    const uint32_t target = ++m_ChunksRequested;
+    const uint8_t* bytes = nullptr;
+    size_t total = 0;
+    int frameBytes = 0;
+    if (!Request(kProcessChunk, kChunkProcessed, m_ChunksDone, target) || m_Input.count == 0 ||
+        !ConvertOutput(&bytes, &total, &frameBytes) || total == 0 || !bytes) {
+      DropEnd();
+      return true;
+    }
+    m_DrainBytes = total;
+    m_DrainSent = 0;
+    m_DrainFrameBytes = frameBytes;
+  }
+}
+
+void CSonavel::DropEnd() {
+  m_EndPending = false;
+  m_Draining = false;
+  m_DrainBytes = m_DrainSent = 0;
 }
 
 int CSonavel::Pause(int pause) {
   SlaveCall call(m_SlaveCalls);
+  m_Paused.store(pause != 0 ? 1 : 0, std::memory_order_relaxed);
   OutputModuleRecord* s = Slave();
   return s ? s->Pause(pause) : 0;
 }
@@ -251,6 +349,8 @@ void CSonavel::Flush(int timeMs) {
     SlaveCall call(m_SlaveCalls);
     OutputModuleRecord* s = Slave();
     if (!s) return;
+    // A seek: what the engine holds is discarded, not played out.
+    DropEnd();
     s->Flush(timeMs);
   }
   SignalResetDSP();
@@ -272,7 +372,7 @@ void CSonavel::ShowConfig() {
   if (m_Events[kShowConfig]) Signal(kShowConfig);
 }
 
-void CSonavel::About(void* parent) { platform::ShowMessage(parent, kAboutText, kAboutCaption); }
+void CSonavel::About(void* /*parent*/) { ui::ShowAbout(); }
 
 void CSonavel::SetSetting(int32_t Config::*field, int32_t value) {
   const int32_t before = CfgGet(m_Config.*field);

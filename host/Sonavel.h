@@ -34,9 +34,6 @@ inline constexpr char16_t kMsgSlaveOpen[] = u"Slave module could not be opened."
 inline constexpr char16_t kMsgSlaveInvalid[] = u"Slave module is not a valid Winamp out module.";
 inline constexpr char16_t kMsgSlaveSelf[] = u"Cannot use Sonavel as a slave module.";
 inline constexpr char16_t kErrorCaption[] = u"Sonavel Error";
-inline constexpr char16_t kAboutText[] =
-    u"Tamberlin Sonavel v1.00\n5.1 upmixing, matrix encoding and headphone rendering for the player's output.";
-inline constexpr char16_t kAboutCaption[] = u"About Sonavel";
 
 class CSonavel : public CSNLib {
  public:
@@ -91,6 +88,8 @@ class CSonavel : public CSNLib {
   // Replaces the whole live record (Cancel, Default): every field as SetSetting
   // would, one reset at most.
   void SetSettings(const Config& c);
+  // Replaces the slave path of the live settings (taken at the next reload).
+  void SetSlaveModulePath(const char16_t* path) { SetSlavePath(m_Config, path); }
 
   // Slave modules. Load returns a message or null; on failure nothing stays loaded.
   const char16_t* LoadSlaveModule(const char16_t* path, platform::Module** module, OutputModuleRecord** record,
@@ -111,6 +110,8 @@ class CSonavel : public CSNLib {
   int GetChannels() const { return m_Channels.load(std::memory_order_relaxed); }
   bool IsOpen() const { return m_Open.load(std::memory_order_relaxed) != 0; }
   bool BalloonShown() const { return m_BalloonShown.load(std::memory_order_relaxed) != 0; }
+  // True for the first caller after an Open: the stream's decoder-inactive balloon.
+  bool ClaimBalloon() { return m_BalloonShown.exchange(1, std::memory_order_relaxed) == 0; }
   int Volume() const { return m_Volume.load(std::memory_order_relaxed); }
   OutputModuleRecord* Slave() const { return m_SlaveRecord.load(std::memory_order_relaxed); }
   bool ThreadsRunning() const { return m_DspThread != nullptr || m_UiThread != nullptr; }
@@ -156,6 +157,18 @@ class CSonavel : public CSNLib {
   // Returns -1 when the hand-off failed, 1 when output went to the slave, 0
   // when the chunk produced none.
   int WriteChunk(OutputModuleRecord* slave, const uint8_t* source, uint32_t frames);
+  // The engine input buffer as output PCM in the 16- or 24-bit output buffer:
+  // its bytes, their count and the frame size; false for another output width.
+  bool ConvertOutput(const uint8_t** bytes, size_t* total, int* frameBytes);
+  // Hands `total` bytes to the slave in pieces of whole frames of at most
+  // kMaxSlavePiece bytes.
+  static void SendToSlave(OutputModuleRecord* slave, const uint8_t* bytes, size_t total, int frameBytes);
+  // Plays out the end of the stream (see IsPlaying): sends what the engine
+  // still owes, piece by piece, as far as the slave has room. True when all of
+  // it has gone to the slave (or the end was given up), false while some waits.
+  bool PlayOutEnd(OutputModuleRecord* slave);
+  // Forgets an end not yet played out (a stop, a seek, more data).
+  void DropEnd();
 
   platform::Event* m_Events[kEventCount] = {};
   platform::Thread* m_UiThread = nullptr;
@@ -165,6 +178,23 @@ class CSonavel : public CSNLib {
   std::atomic<void (*)()> m_ChunkHook{nullptr};
   // Set by Open: the next reset the DSP thread runs prepares the stream first.
   std::atomic<int32_t> m_PreparePending{0};
+  // What the next process-chunk request asks of the DSP thread.
+  enum ChunkKind : int32_t { kChunkWrite = 0, kChunkDrainFirst, kChunkDrainNext };
+  std::atomic<int32_t> m_ChunkKind{kChunkWrite};
+
+  // The end of the stream, player's thread only. A Write that took data sets
+  // m_EndPending; the next IsPlaying starts playing out the end (m_Draining),
+  // whose converted piece waits in the output buffer from m_DrainSent to
+  // m_DrainBytes while the slave has no room. m_DrainStall is when the slave
+  // last took some of it (steady clock, ms).
+  bool m_EndPending = false;
+  bool m_Draining = false;
+  bool m_DrainStarted = false;
+  size_t m_DrainBytes = 0;
+  size_t m_DrainSent = 0;
+  int m_DrainFrameBytes = 0;
+  int64_t m_DrainStall = 0;
+  std::atomic<int32_t> m_Paused{0};
 
   std::atomic<uint32_t> m_SampleRate{0};
   std::atomic<int32_t> m_Channels{0};

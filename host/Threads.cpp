@@ -5,6 +5,8 @@
 #include <thread>
 
 #include "host/Sonavel.h"
+#include "host/UiHost.h"
+#include "ui/UiThread.h"
 
 namespace sn {
 
@@ -165,7 +167,14 @@ uint32_t CSonavel::DecodeThread(void* arg) {
       if (why == 2) {
         if (void (*hook)() = self.m_ChunkHook.load(std::memory_order_relaxed)) hook();
         Dsp.ActiveConfig.store(&self.m_Config, std::memory_order_relaxed);
-        self.ProcessChunk(self.m_Channels.load(std::memory_order_relaxed), self.m_Input);
+        const int channels = self.m_Channels.load(std::memory_order_relaxed);
+        const int32_t kind = self.m_ChunkKind.load(std::memory_order_relaxed);
+        if (kind == kChunkWrite) {
+          self.ProcessChunk(channels, self.m_Input);
+        } else {
+          if (kind == kChunkDrainFirst) BeginDrain(channels);
+          self.DrainChunk(channels, self.m_Input);
+        }
         self.m_ChunksDone.fetch_add(1, std::memory_order_release);
         self.Signal(kChunkProcessed);
       } else if (why == 3) {
@@ -191,42 +200,20 @@ uint32_t CSonavel::DecodeThread(void* arg) {
   return 0;
 }
 
+// The user-interface thread waits on the run that starts at UI-quit.
+static_assert(CSonavel::kShowConfig - CSonavel::kUiQuit == ui::kEvShowConfig);
+static_assert(CSonavel::kUpdateIcon - CSonavel::kUiQuit == ui::kEvUpdateIcon);
+static_assert(CSonavel::kDecoderInactiveCheck - CSonavel::kUiQuit == ui::kEvDecoderCheck);
+static_assert(CSonavel::kDspQuit - CSonavel::kUiQuit == ui::kUiEventCount);
+
 uint32_t CSonavel::SonavelThread(void* arg) {
   CSonavel& self = *static_cast<CSonavel*>(arg);
-  platform::Event* const* run = &self.m_Events[kUiQuit];
-  // Window messages of this thread wake it one past its five events.
-  constexpr uint32_t kUiInput = kDecoderInactiveCheck + 1;
-  for (;;) {
-    const uint32_t why = platform::WaitAny(run, kUiInput, platform::kInfinite, platform::ThreadUiInput());
-    if (why == 0 || why == platform::kWaitFailed) break;
-    try {
-      switch (why) {
-        case kShowConfig:
-          // Until the settings window exists the entry shows the about text. The
-          // box runs its own message loop on this thread, so it is closed when
-          // Quit asks the thread to end.
-          platform::ShowMessage(nullptr, kAboutText, kAboutCaption, self.m_Events[kUiQuit]);
-          break;
-        case kUpdateIcon:
-          break;
-        case kDecoderInactiveCheck:
-          if (CfgGet(self.m_Config.ShowDecoderInactive) &&
-              self.m_BalloonShown.exchange(1, std::memory_order_relaxed) == 0) {
-            // The tray icon that shows the decoder-inactive tips belongs to the
-            // user interface; the flag keeps the check to once per stream.
-          }
-          break;
-        case kUiInput:
-          platform::DispatchUiInput();
-          break;
-        default:
-          break;
-      }
-    } catch (...) {
-    }
-  }
+  // The settings window and the icon belong to this thread's life: shown
+  // through the toolkit's own thread, gone when this one ends. Without a
+  // display the events are served without them.
   try {
-    platform::DispatchUiInput();
+    CSonavelUiHost host(self);
+    ui::RunUserInterface(host, &self.m_Events[kUiQuit]);
   } catch (...) {
   }
   self.Signal(kUiQuitAck);

@@ -28,7 +28,7 @@ constexpr double kImpulseTol = 2.5e-7;
 constexpr uint32_t kN = kConvolverOut;
 constexpr uint32_t kBlock = kConvolverBlock;
 
-const float* Table() { return static_cast<const float*>(static_cast<const void*>(std::addressof(BinauralTable[0]))); }
+const float* Table(uint32_t rate = 44100) { return BinauralTableFor(rate); }
 
 class HeadphoneConvolve : public ::testing::Test {
  protected:
@@ -58,22 +58,28 @@ class HeadphoneConvolve : public ::testing::Test {
 };
 
 // A unit impulse at block position p of one feed gives 16384 times that feed's
-// responses, shifted by p.
+// responses, shifted by p: with the 44100 Hz table, then with the 48000 Hz one
+// prepared over it (the spectra rebuilt in place).
 TEST_F(HeadphoneConvolve, ImpulseGivesTheScaledResponseAtItsPosition) {
   struct Case {
+    uint32_t rate;
     int set;
     int feed;
     uint32_t position;
   };
-  const Case cases[] = {{0, 0, 0}, {0, 2, 1}, {1, 4, 0}, {1, 1, 4095}, {0, 3, 8191}, {1, 2, 8191}};
+  const Case cases[] = {{44100, 0, 0, 0},    {44100, 0, 2, 1},    {44100, 1, 4, 0},    {44100, 1, 1, 4095},
+                        {44100, 0, 3, 8191}, {48000, 1, 2, 8191}, {48000, 0, 0, 0},    {48000, 1, 4, 17},
+                        {48000, 0, 3, 4096}, {44100, 1, 2, 8191}};
   for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::Message() << "set " << c.set << " feed " << c.feed << " at " << c.position);
+    SCOPED_TRACE(::testing::Message() << c.rate << " Hz, set " << c.set << " feed " << c.feed << " at "
+                                      << c.position);
+    ASSERT_TRUE(conv_.Prepare({Table(c.rate), kBinauralTaps}));
     for (auto& f : feeds_) std::fill(f.begin(), f.end(), 0.0f);
     feeds_[c.feed][c.position] = 1.0f;
     ASSERT_TRUE(Run(c.set));
     EXPECT_TRUE(GuardsIntact());
     for (int ear = 0; ear < 2; ++ear) {
-      const float* h = TableResponse(c.set, c.feed, ear);
+      const float* h = TableResponse(c.set, c.feed, ear, c.rate);
       const double tol = kImpulseTol * kN * Norm2(h, kResponseTaps);
       const float* y = Ear(ear);
       double worst = 0.0;
@@ -114,12 +120,12 @@ TEST_F(HeadphoneConvolve, RandomBlocksMatchTheSumOfDirectConvolutions) {
     for (int ear = 0; ear < 2; ++ear) {
       double scale = 0.0;
       for (int k = 0; k < kConvolverFeeds; ++k)
-        scale += double(kN) * Norm2(feeds_[k].data(), kBlock) * Norm2(TableResponse(set, k, ear), kResponseTaps);
+        scale += double(kN) * Norm2(feeds_[k].data(), kBlock) * Norm2(TableResponse(set, k, ear, 44100), kResponseTaps);
       double worst = 0.0;
       for (uint32_t n : at) {
         double want = 0.0;
         for (int k = 0; k < kConvolverFeeds; ++k)
-          want += double(kN) * DirectConvolutionAt(feeds_[k].data(), kBlock, TableResponse(set, k, ear), n);
+          want += double(kN) * DirectConvolutionAt(feeds_[k].data(), kBlock, TableResponse(set, k, ear, 44100), n);
         worst = std::max(worst, std::fabs(Ear(ear)[n] - want));
       }
       EXPECT_LE(worst / scale, kRelTol) << "set " << set << " ear " << ear;

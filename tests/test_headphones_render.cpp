@@ -3,10 +3,11 @@
 // the other modes, and the agreement of the two back ends.
 //
 // References are time-domain convolutions in double of the whole stream with
-// the table's responses. The ear signals are 16384 x kHeadphoneGain = 0.89125f
-// (exactly 0.89125001430511474609375) times the sum over the feeds of feed *
-// response. Tolerances are relative to the Cauchy-Schwarz bound of the outputs,
-// 0.89125 x sum over feeds of |feed|_2 |h|_2: float transforms stay within about
+// the responses of the table of the stream's rate. The ear signals are 16384 x
+// kHeadphoneGain = 0.35481f (the binaural path's level, -9 dB) times the sum
+// over the feeds of feed * response. Tolerances are relative to the
+// Cauchy-Schwarz bound of the outputs,
+// 0.35481 x sum over feeds of |feed|_2 |h|_2: float transforms stay within about
 // 1e-8 of it; the tests allow 1e-7, while a dropped tail, a one-frame shift or a
 // wrong filter errs by about 1e-2 of it.
 #include <gtest/gtest.h>
@@ -26,7 +27,7 @@
 namespace sn::test {
 namespace {
 
-constexpr double kEarGain = static_cast<double>(0.89125f);
+constexpr double kEarGain = static_cast<double>(0.35481f);
 static_assert(static_cast<double>(kHeadphoneGain) * 16384.0 == kEarGain);
 constexpr double kRelTol = 1e-7;
 constexpr double kFloatStep = 0x1p-23;  // one float step, relative
@@ -219,7 +220,7 @@ struct ImpulseCase {
 class HeadphoneImpulse : public HeadphoneRender, public ::testing::WithParamInterface<ImpulseCase> {};
 
 // One nonzero value v at frame 3000 comes out, once its block is complete, as
-// 0.89125 v times the responses of the feeds it enters, delayed by 3000 frames.
+// 0.35481 v times the responses of the feeds it enters, delayed by 3000 frames.
 TEST_P(HeadphoneImpulse, ComesOutAsTheWeightedResponses) {
   const ImpulseCase& c = GetParam();
   const float v = 0.5f;
@@ -326,6 +327,8 @@ TEST_F(HeadphoneRender, SupportedRatesArePreparedBeforeTheStream) {
     CSNLib::PrepareStream(rate);
     Recalc(rate);
     EXPECT_EQ(Dsp.HeadphoneReady, 1) << rate;
+    EXPECT_EQ(Dsp.HeadphoneRate, rate);
+    EXPECT_EQ(CpuConvolver().Ready(), true);
     OwnedChunk chunk(100);
     std::memset(static_cast<void*>(chunk.buf.data), 0, 100 * sizeof(SNCHUNK_INTCHUNK));
     CSNLib::RenderHeadphones(ScalarKernels(), 2, chunk.buf);

@@ -3,88 +3,17 @@
 // malloc itself, which the FFT library would use) and counts the calls made on
 // every thread while a stream plays through the exported record, in every mode
 // and back end, across a Flush, a mode change, setting changes, a back-end
-// switch and a Write longer than an engine chunk.
-#if defined(__GNUC__) && !defined(__clang__)
-// The replacements below pair malloc with free on purpose.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
+// switch, a Write longer than an engine chunk and the end of the stream played
+// out (with the slave short of room, and again after more data).
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
-#include <cstring>
-#include <new>
 #include <string>
 #include <vector>
 
 #include "config/Config.h"
 #include "host/Sonavel.h"
+#include "support/CountingAllocator.h"
 #include "support/HostHarness.h"
-
-namespace {
-
-std::atomic<bool> g_counting{false};
-std::atomic<int> g_allocations{0};
-
-void* Allocate(std::size_t n, std::size_t align) {
-  if (g_counting.load(std::memory_order_relaxed)) g_allocations.fetch_add(1, std::memory_order_relaxed);
-  if (n == 0) n = 1;
-  if (align <= alignof(std::max_align_t)) return std::malloc(n);
-  return std::aligned_alloc(align, (n + align - 1) / align * align);
-}
-
-}  // namespace
-
-#if defined(__GLIBC__) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
-extern "C" {
-void* __libc_malloc(std::size_t);
-void* __libc_calloc(std::size_t, std::size_t);
-void* __libc_realloc(void*, std::size_t);
-void* malloc(std::size_t n) noexcept {
-  if (g_counting.load(std::memory_order_relaxed)) g_allocations.fetch_add(1, std::memory_order_relaxed);
-  return __libc_malloc(n);
-}
-void* calloc(std::size_t n, std::size_t size) noexcept {
-  if (g_counting.load(std::memory_order_relaxed)) g_allocations.fetch_add(1, std::memory_order_relaxed);
-  return __libc_calloc(n, size);
-}
-void* realloc(void* p, std::size_t n) noexcept {
-  if (g_counting.load(std::memory_order_relaxed)) g_allocations.fetch_add(1, std::memory_order_relaxed);
-  return __libc_realloc(p, n);
-}
-}
-#endif
-
-void* operator new(std::size_t n) {
-  if (void* p = Allocate(n, 0)) return p;
-  throw std::bad_alloc();
-}
-void* operator new[](std::size_t n) { return operator new(n); }
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept { return Allocate(n, 0); }
-void* operator new[](std::size_t n, const std::nothrow_t&) noexcept { return Allocate(n, 0); }
-void* operator new(std::size_t n, std::align_val_t a) {
-  if (void* p = Allocate(n, static_cast<std::size_t>(a))) return p;
-  throw std::bad_alloc();
-}
-void* operator new[](std::size_t n, std::align_val_t a) { return operator new(n, a); }
-void* operator new(std::size_t n, std::align_val_t a, const std::nothrow_t&) noexcept {
-  return Allocate(n, static_cast<std::size_t>(a));
-}
-void* operator new[](std::size_t n, std::align_val_t a, const std::nothrow_t&) noexcept {
-  return Allocate(n, static_cast<std::size_t>(a));
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
-void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept { std::free(p); }
 
 namespace sn::test {
 namespace {
@@ -100,6 +29,10 @@ struct AllocCase {
 
 class HostAlloc : public HostFixture, public ::testing::WithParamInterface<AllocCase> {
  protected:
+  void TearDown() override {
+    Sonavel.SetChunkHookForTest(nullptr);
+    HostFixture::TearDown();
+  }
   int WriteBlock(int frames) {
     pcm_.resize(static_cast<size_t>(frames) * GetParam().channels * 2);
     for (size_t i = 0; i < pcm_.size(); ++i) pcm_[i] = static_cast<char>((i * 2654435761u) >> 13);
@@ -108,10 +41,13 @@ class HostAlloc : public HostFixture, public ::testing::WithParamInterface<Alloc
   std::vector<char> pcm_;
 };
 
-TEST_P(HostAlloc, SteadyStreamAllocatesNothingOnAnyThread) {
+TEST_P(HostAlloc, SteadyStreamAllocatesNothingOnTheAudioPath) {
   const AllocCase& c = GetParam();
   if (c.sse2 && !CSNLib::IsSSE2Supported()) GTEST_SKIP() << "no SSE2 on this machine";
   InitModule();
+  // The audio path's threads: this one (the player's) and the DSP thread.
+  CountThisThread();
+  Sonavel.SetChunkHookForTest(&CountThisThread);
   CfgSet(Sonavel.m_Config.Mode, int32_t{c.mode});
   CfgSet(Sonavel.m_Config.SSE2Enable, int32_t{c.sse2});
   CfgSet(Sonavel.m_Config.DelayL, int32_t{20});
@@ -139,10 +75,21 @@ TEST_P(HostAlloc, SteadyStreamAllocatesNothingOnAnyThread) {
   refused += WriteBlock(20000);
   rec_->Pause(1);
   rec_->Pause(0);
+  // The end of the stream: first with no room at the slave, then with some.
+  slave_->canWriteBytes = 0;
+  const int waitedForRoom = rec_->IsPlaying();
+  slave_->canWriteBytes = 65536;
+  int polls = 0;
+  while (rec_->IsPlaying() && polls < 100) ++polls;
+  refused += WriteBlock(3000);
+  while (rec_->IsPlaying() && polls < 200) ++polls;
   g_counting.store(false);
 
   EXPECT_EQ(refused, 0);
   EXPECT_EQ(g_allocations.exchange(0), 0);
+  EXPECT_EQ(polls, 0);
+  // Headphones and the delayed L line hold something at the end.
+  EXPECT_EQ(waitedForRoom, 1);
   EXPECT_GT(OutFrames(), 48000);
   rec_->Close();
 }

@@ -1,6 +1,8 @@
 // The host's contract through the exported record, driven like the player
 // drives it, with the recording slave behind it.
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <climits>
@@ -12,6 +14,7 @@
 
 #include "config/Config.h"
 #include "host/Sonavel.h"
+#include "host/UiHost.h"
 #include "platform/Platform.h"
 #include "support/HostHarness.h"
 
@@ -306,20 +309,63 @@ TEST_F(HostResetTest, OpenStartsCleanEvenAfterAnEmptyWrite) {
   EXPECT_FALSE(HeardOldBlock());
 }
 
-TEST_F(HostFixture, BalloonCheckFiresOncePerStream) {
+// The settings window's slave buttons: a load of its own, never initialised,
+// calls the module's own box and leaves the playing slave alone; a module that
+// is not a slave gives the loader's message.
+TEST_F(HostFixture, WindowUsesASlaveWithoutDisturbingThePlayingOne) {
   InitModule();
-  ASSERT_EQ(rec_->Open(44100, 2, 16, 2000, 500), 0);
-  // The user-interface thread handles the check asynchronously: wait for it,
-  // bounded.
-  auto shown = [] {
-    for (int i = 0; i < 500 && !Sonavel.BalloonShown(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return Sonavel.BalloonShown();
-  };
-  EXPECT_TRUE(shown());
-  rec_->Close();
-  ASSERT_EQ(rec_->Open(44100, 2, 16, 2000, 500), 0);
-  // Open clears the flag before it asks for the check again.
-  EXPECT_TRUE(shown());
+  ASSERT_EQ(rec_->Open(48000, 2, 16, 2000, 500), 0);
+  slave_->Clear();
+  CSonavelUiHost host(Sonavel);
+  const std::u16string path = platform::FromUtf8(slavePath_);
+  using Call = ui::SettingsHost::SlaveCall;
+  EXPECT_EQ(host.UseSlave(path.c_str(), Call::Check, nullptr), nullptr);
+  EXPECT_EQ(host.UseSlave(path.c_str(), Call::Config, nullptr), nullptr);
+  EXPECT_EQ(host.UseSlave(path.c_str(), Call::About, nullptr), nullptr);
+  EXPECT_EQ(slave_->calls, (std::vector<std::string>{"Config", "About"}));
+  const std::u16string bad = platform::FromUtf8(test::BinDir() + "/no_export_slave.so");
+  EXPECT_EQ(std::u16string(host.UseSlave(bad.c_str(), Call::Config, nullptr)),
+            u"Slave module is not a valid Winamp out module.");
+  const std::u16string self = platform::FromUtf8(test::BinDir() + "/out_sonavel.so");
+  EXPECT_EQ(std::u16string(host.UseSlave(self.c_str(), Call::About, nullptr)), u"Cannot use Sonavel as a slave module.");
+  // The playing slave still plays.
+  auto pcm = Pcm16(576, 2, [](int, int) { return 1000; });
+  EXPECT_EQ(rec_->Write(pcm.data(), static_cast<int>(pcm.size())), 0);
+  EXPECT_EQ(OutFrames(), 576);
+  EXPECT_EQ(slave_->Count("Quit"), 0);
+}
+
+// Without a display that accepts a connection the module keeps working: the
+// configuration entry returns at once, About prints its one line, Quit stops
+// both threads.
+TEST_F(HostFixture, ConfigAndAboutWithoutAReachableDisplay) {
+  for (const char* display : {"", ":31999"}) {
+    if (*display) setenv("DISPLAY", display, 1);
+    InitModule();
+    rec_->Config(nullptr);
+    fflush(stderr);
+    const int saved = dup(2);
+    const std::string log = dir_ + "/stderr.txt";
+    const int fd = open(log.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0600);
+    ASSERT_GE(fd, 0);
+    dup2(fd, 2);
+    rec_->About(nullptr);
+    dup2(saved, 2);
+    close(saved);
+    close(fd);
+    // The configuration entry's line comes from the user-interface thread and
+    // may land in the capture too.
+    std::ifstream in(log);
+    int about = 0;
+    for (std::string line; std::getline(in, line);) {
+      if (line.rfind("About: Tamberlin Sonavel v1.00 - ", 0) == 0) ++about;
+      else EXPECT_EQ(line.rfind("Sonavel: The settings window needs a display", 0), 0u) << line;
+    }
+    EXPECT_EQ(about, 1);
+    rec_->Quit();
+    EXPECT_FALSE(Sonavel.ThreadsRunning());
+  }
+  rec_ = nullptr;
 }
 
 // The player's thread writes while the user-interface thread changes settings,

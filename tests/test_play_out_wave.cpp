@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "config/Config.h"
+#include "engine/BinauralTable.h"
 #include "host/OutputModule.h"
 #include "platform/Platform.h"
 #include "platform/Registry.h"
@@ -555,6 +556,34 @@ TEST_P(SonavelPlayChain, BypassCarriesStereoIntoSixChannels) {
       ASSERT_NEAR(got, want, 1.5) << "frame " << i << " channel " << ch;
     }
   }
+}
+
+// A clip shorter than one headphone block comes out whole: the player's wait
+// at the end plays out the held frames and the responses' tail, so the file
+// holds the clip's length plus the tail, and the output time the player reads
+// afterwards is the slave's time for what it received.
+TEST(SonavelPlayHeadphones, AShortClipComesOutWhole) {
+  ASSERT_TRUE(HostAvailable()) << "out_sonavel.so must load and export winampGetOutModule";
+  TempDir dir;
+  const std::string in = dir / "in.wav";
+  const std::string out = dir / "out.wav";
+  const int frames = 4410;  // 0.1 s
+  ASSERT_FALSE(WriteStereoInput(in, frames, 44100).empty());
+  const RunResult r = RunPlay({"--registry", dir / "hive.reg", "--out", out, "--mode", "headphones", in});
+  ASSERT_EQ(r.status, 0) << r.output;
+  // The last non-zero tap of the 44.1 kHz table's responses.
+  int tail = 0;
+  for (int i = 0; i < sn::kBinauralResponses * sn::kBinauralTaps; ++i)
+    if (sn::BinauralTable44100[i] != 0.0f) tail = std::max(tail, i % sn::kBinauralTaps);
+  Audio a;
+  ASSERT_TRUE(ReadAudio(out, a)) << r.output;
+  EXPECT_EQ(a.info.channels, 6);
+  ASSERT_EQ(a.info.frames, frames + tail);
+  const int64_t ms = (static_cast<int64_t>(frames) + tail) * 1000 / 44100;
+  EXPECT_NE(r.output.find("output time " + std::to_string(ms) + " ms"), std::string::npos) << r.output;
+  double early = 0.0;
+  for (int i = 0; i < frames; ++i) early += std::fabs(static_cast<double>(a.samples[static_cast<size_t>(i) * 6]));
+  EXPECT_GT(early / frames, 1e6) << "the clip's own frames are heard";
 }
 
 INSTANTIATE_TEST_SUITE_P(SlaveRes, SonavelPlayChain,

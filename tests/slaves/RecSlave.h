@@ -3,6 +3,7 @@
 // `rec_slave_state`, loading the module by the same path as the plug-in.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -16,7 +17,7 @@ struct RecSlaveState {
   int outputTime = 0;
   int writtenTime = 0;
   int writeDelayMs = 0;  // each Write sleeps this long first (a slow device)
-  int writesEntered = 0;  // Writes begun; read and written through std::atomic_ref
+  int writesEntered = 0;  // Writes begun, counted atomically (std::atomic_ref) as they enter
 
   // What arrived.
   std::vector<std::string> calls;  // entry names in order, "Write" once per call

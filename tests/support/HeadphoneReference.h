@@ -5,7 +5,6 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <vector>
 
 #include "engine/BinauralTable.h"
@@ -14,11 +13,10 @@ namespace sn::test {
 
 inline constexpr uint32_t kResponseTaps = 8192;
 
-// Response (set, channel, ear) of the table: set 0 Music, 1 Movie; channel 0..4
-// L, R, C, SL, SR; ear 0 left, 1 right.
-inline const float* TableResponse(int set, int channel, int ear) {
-  const float* base = static_cast<const float*>(static_cast<const void*>(std::addressof(BinauralTable[0])));
-  return base + static_cast<size_t>(set * 10 + channel * 2 + ear) * kResponseTaps;
+// Response (set, channel, ear) of the table of `rate` (44100 or 48000): set 0
+// Music, 1 Movie; channel 0..4 L, R, C, SL, SR; ear 0 left, 1 right.
+inline const float* TableResponse(int set, int channel, int ear, uint32_t rate = 48000) {
+  return BinauralTableFor(rate) + static_cast<size_t>(set * 10 + channel * 2 + ear) * kResponseTaps;
 }
 
 // sum over t of x[t] h[n - t] in double, for x of any length and the 8192 taps h.

@@ -19,6 +19,10 @@ void HostFixture::SetUp() {
   dir_ = MakeTempDir();
   ASSERT_FALSE(dir_.empty());
   setenv("SONAVEL_REGISTRY", (dir_ + "/user.reg").c_str(), 1);
+  // The module's settings window stays closed even where a display is at hand.
+  unsetenv("DISPLAY");
+  unsetenv("WAYLAND_DISPLAY");
+  unsetenv("QT_QPA_PLATFORM");
   slavePath_ = BinDir() + "/rec_slave.so";
   slaveHandle_ = dlopen(slavePath_.c_str(), RTLD_NOW | RTLD_LOCAL);
   ASSERT_NE(slaveHandle_, nullptr) << dlerror();

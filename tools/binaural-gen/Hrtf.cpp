@@ -65,6 +65,7 @@ bool HrtfSet::Load(const std::string& path, std::string& error) {
     error = "sample rate " + std::to_string(rate_) + " Hz is not 44.1 or 48 kHz";
     return false;
   }
+  outRate_ = rate_;
   taps_ = static_cast<int>(h->N);
   // The receiver on the +y side is the left ear.
   const int leftReceiver = h->ReceiverPosition.values[1] >= h->ReceiverPosition.values[4] ? 0 : 1;
@@ -183,12 +184,34 @@ double HrtfSet::EqualiserDb(double hz) const {
   return 20 * std::log10(eq_[std::clamp<long>(k, 0, kFftSize / 2)] / eqMedian_);
 }
 
+void HrtfSet::SetOutputRate(double rate) {
+  if (rate == outRate_) return;
+  outRate_ = rate;
+  for (auto& c : cache_) c.clear();
+}
+
 const std::vector<double>& HrtfSet::Response(int m, int ear) {
   std::vector<double>& out = cache_[2 * m + ear];
   if (!out.empty()) return out;
   std::vector<double> mag =
       MagnitudeSpectrum(fft_, ir_.data() + (static_cast<std::size_t>(m) * 2 + ear) * taps_, taps_);
   for (std::size_t k = 0; k < mag.size(); ++k) mag[k] *= eq_[k];
+  if (outRate_ != rate_) {
+    // The same magnitude at the output rate's bins: linear interpolation
+    // between the measured bins, and above the measured Nyquist frequency
+    // (where the measurements say nothing) the magnitude found there, so the
+    // response stays as broadband, and as sharp at its start, as measured.
+    const double nyquist = 0.5 * rate_;
+    std::vector<double> at(mag.size(), 0.0);
+    for (std::size_t k = 0; k < at.size(); ++k) {
+      const double hz = std::min(static_cast<double>(k) * outRate_ / kFftSize, nyquist);
+      const double pos = hz / rate_ * kFftSize;
+      const std::size_t i = std::min(static_cast<std::size_t>(pos), mag.size() - 1);
+      const double frac = pos - static_cast<double>(i);
+      at[k] = i + 1 < mag.size() ? (1 - frac) * mag[i] + frac * mag[i + 1] : mag[i];
+    }
+    mag.swap(at);
+  }
   const std::vector<double> full = MinimumPhase(fft_, mag, 1e-5);
   out.assign(full.begin(), full.begin() + kResponseTaps);
   constexpr int fade = kResponseTaps / 4;

@@ -69,6 +69,8 @@ void Usage(FILE* to) {
       "  --block N            frames per Write (default 576)\n"
       "  --volume N           volume 0..255 (default 255)\n"
       "  --quiet              no progress line and no level table\n"
+      "  --config             open the settings window as playback starts (needs a display);\n"
+      "                       it stays usable until playback ends\n"
       "  --help               this text\n"
       "\n"
       "Exit status: 0 played, 1 could not play, 2 bad arguments, 128+N stopped by signal N (Ctrl-C: 130).\n");
@@ -133,6 +135,7 @@ struct Options {
   int block = 576;
   int volume = 255;
   bool quiet = false;
+  bool config = false;
 };
 
 // The directory of this executable, with a trailing separator.
@@ -212,6 +215,8 @@ Options ParseArgs(int argc, char** argv) {
       o.volume = *n;
     } else if (a == "--quiet" || a == "-q") {
       o.quiet = true;
+    } else if (a == "--config") {
+      o.config = true;
     } else if (a.size() > 1 && a[0] == '-') {
       Fail(2, "unknown option " + a + " (see --help)");
     } else if (o.input.empty()) {
@@ -329,6 +334,9 @@ void Play(OutputModuleRecord* rec, SNDFILE* in, const SF_INFO& info, const Optio
   std::vector<unsigned char> bytes(static_cast<size_t>(o.block) * frameBytes);
 
   if (rec->Init) rec->Init();
+  // As the player's configuration entry does: the window opens on the module's
+  // own user-interface thread and this call returns at once.
+  if (o.config && rec->Config) rec->Config(nullptr);
   if (rec->SetVolume) rec->SetVolume(o.volume);
   const int opened = rec->Open ? rec->Open(info.samplerate, ch, o.bits, 2000, 500) : -1;
   if (opened < 0) {
