@@ -45,6 +45,23 @@ struct DspConstants {
   float MasterGainLinear;
 };
 
+// The writers' lock of ConstantsExchange. A flag rather than std::mutex, which
+// the mingw-w64 runtime cannot construct at compile time: DspState must stay
+// constant-initialised, ready before any other static object uses it.
+class WriterLock {
+ public:
+  void lock() {
+    while (flag_.test_and_set(std::memory_order_acquire)) flag_.wait(true, std::memory_order_relaxed);
+  }
+  void unlock() {
+    flag_.clear(std::memory_order_release);
+    flag_.notify_one();
+  }
+
+ private:
+  std::atomic_flag flag_{};
+};
+
 // Triple buffer of constant sets: writers fill a private slot and swap it in;
 // the one reader (the DSP thread) swaps the newest one out when it latches.
 // Writers are serialised among themselves; the reader never waits.
@@ -52,7 +69,7 @@ class ConstantsExchange {
  public:
   template <class Fill>
   void Publish(Fill&& fill) {
-    std::lock_guard<std::mutex> guard(writers_);
+    std::lock_guard<WriterLock> guard(writers_);
     fill(slot_[back_]);
     back_ = middle_.exchange(back_ | kFresh, std::memory_order_acq_rel) & kIndex;
   }
@@ -70,7 +87,7 @@ class ConstantsExchange {
   std::atomic<uint32_t> middle_{1};
   uint32_t back_ = 2;   // writers' slot, under writers_
   uint32_t front_ = 0;  // reader's slot
-  std::mutex writers_;
+  WriterLock writers_;
 };
 
 // The six work buffers of the active decoder. Its single-band form uses only

@@ -63,7 +63,7 @@ GpuProbe RunProbe() {
         !api->LastError || !api->DeviceMemoryInUse) {
       SetText(p, "no GPU: ", path + " is not a GPU helper module of this version");
       // Not ours, or not this version: nothing of it has been called but its entry.
-      platform::FreeModule(module);
+      platform::UnloadModule(module);
       return p;
     }
     // From here on the module stays loaded, with or without a device.

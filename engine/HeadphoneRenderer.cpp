@@ -1,6 +1,7 @@
 #include "engine/HeadphoneRenderer.h"
 
 #include <cstring>
+#include <new>
 
 #include "engine/BinauralTable.h"
 #include "engine/CpuConvolver.h"
@@ -13,8 +14,11 @@ namespace {
 
 // Never destroyed: the engine's destructor (a static object elsewhere, whose
 // order of destruction relative to this file's is unknown) releases its memory.
+// It lives in the module's own storage, not on the heap, so that unloading the
+// module leaves nothing behind.
 CpuBlockConvolver& Cpu() {
-  static CpuBlockConvolver* const convolver = new CpuBlockConvolver;
+  alignas(CpuBlockConvolver) static unsigned char storage[sizeof(CpuBlockConvolver)];
+  static CpuBlockConvolver* const convolver = new (storage) CpuBlockConvolver;
   return *convolver;
 }
 

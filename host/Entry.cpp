@@ -1,5 +1,7 @@
 // The exported entry and the record the player drives. Every callback works on
 // the one CSonavel; none lets an exception reach the player.
+#include <cstddef>
+
 #include "host/OutputModule.h"
 #include "host/Sonavel.h"
 
@@ -28,7 +30,7 @@ void CbConfig(void*) { Guard([] { Sonavel.ShowConfig(); }); }
 void CbAbout(void* parent) { Guard([parent] { Sonavel.About(parent); }); }
 void CbInit() {
   Guard([] {
-    if (const char16_t* msg = Sonavel.Init()) sn::platform::MessageBox(nullptr, msg, sn::kErrorCaption);
+    if (const char16_t* msg = Sonavel.Init()) sn::platform::ShowMessage(nullptr, msg, sn::kErrorCaption);
   });
 }
 void CbQuit() { Guard([] { Sonavel.Quit(); }); }
@@ -50,7 +52,12 @@ OutputModuleRecord g_Record;
 
 }  // namespace
 
-extern "C" OUT_MODULE_EXPORT OutputModuleRecord* winampGetOutModule() {
+// The record as the 32-bit player reads it: twenty 32-bit fields.
+static_assert(sizeof(void*) != 4 || (sizeof(OutputModuleRecord) == 80 &&
+                                     offsetof(OutputModuleRecord, GetWrittenTime) == 76),
+              "the record must keep the player's layout");
+
+extern "C" OUT_MODULE_EXPORT OutputModuleRecord* OUT_MODULE_CALL winampGetOutModule() {
   g_Record.version = OUT_MODULE_VERSION;
   g_Record.description = "Tamberlin Sonavel v1.00";
   g_Record.id = sn::kSonavelModuleId;

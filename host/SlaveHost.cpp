@@ -23,18 +23,18 @@ const char16_t* CSonavel::LoadSlaveModule(const char16_t* path, platform::Module
   }
   auto get = reinterpret_cast<GetOutModuleFn>(platform::FindExport(m, "winampGetOutModule"));
   if (!get) {
-    platform::FreeModule(m);
+    platform::UnloadModule(m);
     return kMsgSlaveInvalid;
   }
   OutputModuleRecord* r = get();
   // A record without the entries we forward to would crash at the first call.
   if (!r || !r->Init || !r->Quit || !r->Open || !r->Close || !r->Write || !r->CanWrite || !r->IsPlaying ||
       !r->Pause || !r->SetVolume || !r->SetPan || !r->Flush || !r->GetOutputTime || !r->GetWrittenTime) {
-    platform::FreeModule(m);
+    platform::UnloadModule(m);
     return kMsgSlaveInvalid;
   }
   if (r->id == kSonavelModuleId) {
-    platform::FreeModule(m);
+    platform::UnloadModule(m);
     return kMsgSlaveSelf;
   }
   if (!noInit) {
@@ -49,7 +49,7 @@ const char16_t* CSonavel::LoadSlaveModule(const char16_t* path, platform::Module
 void CSonavel::UnloadSlaveModule(platform::Module** module, OutputModuleRecord** record, int noQuit) {
   if (*module) {
     if (!noQuit && *record && (*record)->Quit) (*record)->Quit();
-    platform::FreeModule(*module);
+    platform::UnloadModule(*module);
   }
   *record = nullptr;
   *module = nullptr;

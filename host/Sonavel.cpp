@@ -62,7 +62,7 @@ int CSonavel::Open(int sampleRate, int channels, int bits, int bufferMs, int pre
     platform::Module* module = nullptr;
     OutputModuleRecord* record = nullptr;
     if (const char16_t* msg = LoadSlaveModule(path, &module, &record, 0)) {
-      platform::MessageBox(nullptr, msg, kErrorCaption);
+      platform::ShowMessage(nullptr, msg, kErrorCaption);
       return -1;
     }
     m_SlaveModule.store(module, std::memory_order_relaxed);

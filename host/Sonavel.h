@@ -119,7 +119,7 @@ class CSonavel : public CSNLib {
   // Test seams: how the two threads are started (Init), the hand-off time-out,
   // and a step the DSP thread runs before each chunk (to make it slow).
   using ThreadStarter = platform::Thread* (*)(platform::ThreadProc proc, void* arg);
-  void SetThreadStarterForTest(ThreadStarter starter) { m_StartThread = starter ? starter : &platform::CreateThread; }
+  void SetThreadStarterForTest(ThreadStarter starter) { m_StartThread = starter ? starter : &platform::StartThread; }
   void SetHandOffTimeoutForTest(uint32_t ms) { m_HandOffTimeoutMs = ms ? ms : kHandOffTimeoutMs; }
   void SetChunkHookForTest(void (*hook)()) { m_ChunkHook.store(hook, std::memory_order_relaxed); }
 
@@ -173,7 +173,7 @@ class CSonavel : public CSNLib {
   platform::Event* m_Events[kEventCount] = {};
   platform::Thread* m_UiThread = nullptr;
   platform::Thread* m_DspThread = nullptr;
-  ThreadStarter m_StartThread = &platform::CreateThread;
+  ThreadStarter m_StartThread = &platform::StartThread;
   uint32_t m_HandOffTimeoutMs = kHandOffTimeoutMs;
   std::atomic<void (*)()> m_ChunkHook{nullptr};
   // Set by Open: the next reset the DSP thread runs prepares the stream first.

@@ -32,7 +32,7 @@ const char16_t* CSonavel::Init() {
   TearDown();
   if (ThreadsRunning()) return kMsgInternalError;
   for (auto& e : m_Events) {
-    e = platform::CreateEvent();
+    e = platform::NewEvent();
     if (!e) {
       TearDown();
       return kMsgInternalError;
@@ -65,15 +65,22 @@ void CSonavel::TearDown() {
 void CSonavel::StopThreads() {
   // Each thread acknowledges as it ends; joining afterwards makes sure it has
   // really left our code before anything is unloaded. Both waits are bounded.
+  // A thread that has already ended is not asked: a process that exits ends
+  // every other thread before the module's destructors run, and a thread that
+  // is gone can acknowledge nothing.
   if (m_DspThread) {
-    platform::SignalAndWait(m_Events[kDspQuit], m_Events[kDspQuitAck], m_HandOffTimeoutMs);
+    if (!platform::JoinThread(m_DspThread, 0)) {
+      platform::SignalAndWait(m_Events[kDspQuit], m_Events[kDspQuitAck], m_HandOffTimeoutMs);
+    }
     if (platform::JoinThread(m_DspThread, m_HandOffTimeoutMs)) {
       platform::CloseThread(m_DspThread);
       m_DspThread = nullptr;
     }
   }
   if (m_UiThread) {
-    platform::SignalAndWait(m_Events[kUiQuit], m_Events[kUiQuitAck], m_HandOffTimeoutMs);
+    if (!platform::JoinThread(m_UiThread, 0)) {
+      platform::SignalAndWait(m_Events[kUiQuit], m_Events[kUiQuitAck], m_HandOffTimeoutMs);
+    }
     if (platform::JoinThread(m_UiThread, m_HandOffTimeoutMs)) {
       platform::CloseThread(m_UiThread);
       m_UiThread = nullptr;

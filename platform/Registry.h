@@ -1,14 +1,18 @@
 // The current user's registry hive, reduced to what the settings store needs:
-// one key of DWORD and string values.
+// one key of DWORD and string values. Key and value names compare
+// case-insensitively; names are UTF-8 here, strings UTF-16. No call throws.
+//
+// On Win32 this is the system registry under HKEY_CURRENT_USER (RegCreateKeyExW,
+// RegQueryValueExW, RegSetValueExW); every write goes to the registry at once.
 //
 // On POSIX the hive is one text file in the regedit export format ("Windows
 // Registry Editor Version 5.00"), at $SONAVEL_REGISTRY when set, else
 // $XDG_CONFIG_HOME/sonavel/user.reg ($HOME/.config when XDG_CONFIG_HOME is unset).
-// Key and value names compare case-insensitively. Strings are stored as UTF-8
-// and read back as UTF-16. A missing, unreadable or malformed file reads as an
-// empty hive; a malformed line is skipped. Saving rewrites the file atomically
-// (temporary file, flush, rename) under an advisory lock and keeps every other
-// key and value. No call throws.
+// Strings are stored as UTF-8. A missing, unreadable or malformed file reads as
+// an empty hive; a malformed line is skipped. Writes are kept by the key and
+// saved when it is closed (or dropped): the file is rewritten atomically
+// (temporary file, flush, rename) under an advisory lock, keeping every other key
+// and value.
 #pragma once
 
 #include <cstdint>
@@ -42,7 +46,8 @@ class RegistryKey {
   long Query(const std::string& name, RegType* type, void* data, uint32_t* size) const;
   long SetDword(const std::string& name, uint32_t value);
   long SetString(const std::string& name, const char16_t* value);
-  // Writes the changes to the hive; the result of closing the key.
+  // Ends the use of the key (on POSIX: saves its changes); the result of
+  // closing it. The destructor closes a key that is still open.
   long Close();
 
   RegistryKey(const RegistryKey&) = delete;
@@ -54,7 +59,9 @@ class RegistryKey {
   std::unique_ptr<Impl> impl_;
 };
 
+#if !defined(_WIN32)
 // The hive file this process uses (for tools and tests).
 std::string RegistryPath();
+#endif
 
 }  // namespace sn::platform

@@ -20,7 +20,7 @@ std::atomic<int> g_failAt{-1};
 
 platform::Thread* FlakyStarter(platform::ThreadProc proc, void* arg) {
   if (g_starts.fetch_add(1) == g_failAt.load()) return nullptr;
-  return platform::CreateThread(proc, arg);
+  return platform::StartThread(proc, arg);
 }
 
 class HostThreads : public HostFixture {

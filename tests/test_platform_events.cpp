@@ -1,9 +1,15 @@
 // Events and threads of the platform layer: auto-reset semantics, the lowest
 // signalled index winning a multiple wait, time-outs, the signal-and-wait
-// hand-off between two threads, the extra descriptor, and joins with a time-out.
+// hand-off between two threads, user-interface input (a descriptor on POSIX,
+// the thread's message queue on Win32), and joins with a time-out.
 #include <gtest/gtest.h>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <poll.h>
 #include <unistd.h>
+#endif
 
 #include <atomic>
 #include <chrono>
@@ -21,7 +27,7 @@ class Events {
  public:
   explicit Events(size_t n) {
     for (size_t i = 0; i < n; ++i) {
-      e_.push_back(CreateEvent());
+      e_.push_back(NewEvent());
       EXPECT_NE(e_.back(), nullptr);
     }
   }
@@ -36,11 +42,6 @@ class Events {
   std::vector<Event*> e_;
 };
 
-bool Readable(int fd) {
-  pollfd p{fd, POLLIN, 0};
-  return poll(&p, 1, 0) == 1 && (p.revents & POLLIN);
-}
-
 TEST(PlatformEvent, AutoResetConsumesOneSignalAndIgnoresRepeats) {
   Events ev(1);
   EXPECT_EQ(WaitEvent(ev[0], 0), kWaitTimeout) << "events start non-signalled";
@@ -51,19 +52,6 @@ TEST(PlatformEvent, AutoResetConsumesOneSignalAndIgnoresRepeats) {
   SignalEvent(ev[0]);
   EXPECT_EQ(WaitEvent(ev[0], 0), 0u);
   EXPECT_EQ(WaitEvent(ev[0], 0), kWaitTimeout) << "signalling a signalled event has no further effect";
-}
-
-TEST(PlatformEvent, EventFdIsReadableExactlyWhileSignalled) {
-  Events ev(1);
-  const int fd = EventFd(ev[0]);
-  ASSERT_GE(fd, 0);
-  EXPECT_FALSE(Readable(fd));
-  SignalEvent(ev[0]);
-  EXPECT_TRUE(Readable(fd));
-  EXPECT_TRUE(Readable(fd)) << "watching the descriptor consumes nothing";
-  EXPECT_EQ(WaitEvent(ev[0], 0), 0u);
-  EXPECT_FALSE(Readable(fd));
-  EXPECT_EQ(EventFd(nullptr), -1);
 }
 
 // Every subset of five events: repeated waits must hand the signalled indices
@@ -115,14 +103,40 @@ TEST(PlatformEvent, BadArgumentsFail) {
   EXPECT_EQ(SignalAndWait(nullptr, ev[1], 0), kWaitFailed);
   EXPECT_EQ(SignalAndWait(ev[0], nullptr, 0), kWaitFailed);
   EXPECT_EQ(WaitEvent(ev[0], 0), kWaitTimeout) << "a refused SignalAndWait signals nothing";
-  // A closed extra descriptor must fail at once, not spin or block.
+  std::vector<Event*> tooMany(kMaxWaitEvents + 1, ev[0]);
+  EXPECT_EQ(WaitAny(tooMany.data(), kMaxWaitEvents + 1, 0), kWaitFailed);
+  SignalEvent(nullptr);
+  DestroyEvent(nullptr);
+}
+
+#if !defined(_WIN32)
+
+bool Readable(int fd) {
+  pollfd p{fd, POLLIN, 0};
+  return poll(&p, 1, 0) == 1 && (p.revents & POLLIN);
+}
+
+TEST(PlatformEvent, EventFdIsReadableExactlyWhileSignalled) {
+  Events ev(1);
+  const int fd = EventFd(ev[0]);
+  ASSERT_GE(fd, 0);
+  EXPECT_FALSE(Readable(fd));
+  SignalEvent(ev[0]);
+  EXPECT_TRUE(Readable(fd));
+  EXPECT_TRUE(Readable(fd)) << "watching the descriptor consumes nothing";
+  EXPECT_EQ(WaitEvent(ev[0], 0), 0u);
+  EXPECT_FALSE(Readable(fd));
+  EXPECT_EQ(EventFd(nullptr), -1);
+}
+
+// A closed descriptor must fail at once, not spin or block.
+TEST(PlatformEvent, ClosedDescriptorFails) {
+  Events ev(2);
   int fds[2];
   ASSERT_EQ(pipe(fds), 0);
   close(fds[0]);
   close(fds[1]);
-  EXPECT_EQ(WaitAny(ev.data(), 2, kInfinite, fds[0]), kWaitFailed);
-  SignalEvent(nullptr);
-  DestroyEvent(nullptr);
+  EXPECT_EQ(WaitAny(ev.data(), 2, kInfinite, UiInput{fds[0]}), kWaitFailed);
 }
 
 // Signalled events win over the extra descriptor; the descriptor alone ends
@@ -131,16 +145,16 @@ TEST(PlatformEvent, ExtraFdEndsTheWaitWithoutBeingConsumed) {
   Events ev(2);
   int fds[2];
   ASSERT_EQ(pipe(fds), 0);
-  EXPECT_EQ(WaitAny(ev.data(), 2, 0, fds[0]), kWaitTimeout);
+  EXPECT_EQ(WaitAny(ev.data(), 2, 0, UiInput{fds[0]}), kWaitTimeout);
   ASSERT_EQ(write(fds[1], "x", 1), 1);
   SignalEvent(ev[1]);
-  EXPECT_EQ(WaitAny(ev.data(), 2, 0, fds[0]), 1u);
-  EXPECT_EQ(WaitAny(ev.data(), 2, 0, fds[0]), 2u);
-  EXPECT_EQ(WaitAny(ev.data(), 2, 0, fds[0]), 2u) << "the descriptor is still readable";
+  EXPECT_EQ(WaitAny(ev.data(), 2, 0, UiInput{fds[0]}), 1u);
+  EXPECT_EQ(WaitAny(ev.data(), 2, 0, UiInput{fds[0]}), 2u);
+  EXPECT_EQ(WaitAny(ev.data(), 2, 0, UiInput{fds[0]}), 2u) << "the descriptor is still readable";
   char c = 0;
   EXPECT_EQ(read(fds[0], &c, 1), 1);
   EXPECT_EQ(c, 'x');
-  EXPECT_EQ(WaitAny(ev.data(), 0, 0, fds[0]), kWaitTimeout) << "only the descriptor may be watched";
+  EXPECT_EQ(WaitAny(ev.data(), 0, 0, UiInput{fds[0]}), kWaitTimeout) << "only the descriptor may be watched";
   close(fds[0]);
   close(fds[1]);
 }
@@ -156,7 +170,7 @@ TEST(PlatformEvent, ExtraFdWakesABlockedWait) {
   int fds[2];
   ASSERT_EQ(pipe(fds), 0);
   Writer w{ev[1], fds[1]};
-  Thread* t = CreateThread(
+  Thread* t = StartThread(
       [](void* arg) -> uint32_t {
         auto* w = static_cast<Writer*>(arg);
         return WaitEvent(w->start, 5000) == 0 && write(w->fd, "y", 1) == 1 ? 0 : 1;
@@ -164,12 +178,68 @@ TEST(PlatformEvent, ExtraFdWakesABlockedWait) {
       &w);
   ASSERT_NE(t, nullptr);
   SignalEvent(ev[1]);
-  EXPECT_EQ(WaitAny(ev.data(), 1, 10000, fds[0]), 1u);
+  EXPECT_EQ(WaitAny(ev.data(), 1, 10000, UiInput{fds[0]}), 1u);
   EXPECT_TRUE(JoinThread(t, 10000));
   CloseThread(t);
   close(fds[0]);
   close(fds[1]);
 }
+
+#else
+
+// The thread's message queue as the user-interface input: signalled events win
+// over a pending message, a message alone ends the wait with `count` and stays
+// in the queue, and only dispatching takes it.
+TEST(PlatformEvent, MessagesEndTheWaitWithoutBeingConsumed) {
+  Events ev(2);
+  MSG msg;
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+  }
+  EXPECT_EQ(WaitAny(ev.data(), 2, 0, ThreadUiInput()), kWaitTimeout);
+  ASSERT_TRUE(PostThreadMessageW(GetCurrentThreadId(), WM_APP, 7, 0));
+  SignalEvent(ev[1]);
+  EXPECT_EQ(WaitAny(ev.data(), 2, 0, ThreadUiInput()), 1u);
+  EXPECT_EQ(WaitAny(ev.data(), 2, 0, ThreadUiInput()), 2u);
+  EXPECT_EQ(WaitAny(ev.data(), 2, 0, ThreadUiInput()), 2u) << "the message is still pending";
+  EXPECT_EQ(WaitAny(ev.data(), 0, 0, ThreadUiInput()), 0u) << "only the queue may be watched";
+  DispatchUiInput();
+  EXPECT_FALSE(PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE)) << "dispatching empties the queue";
+  EXPECT_EQ(WaitAny(ev.data(), 2, 0, ThreadUiInput()), kWaitTimeout);
+  EXPECT_EQ(WaitAny(ev.data(), 0, 0, UiInput{}), kWaitFailed) << "nothing to wait for";
+  std::vector<Event*> full(kMaxWaitEvents, ev[0]);
+  EXPECT_EQ(WaitAny(full.data(), kMaxWaitEvents, 0, ThreadUiInput()), kWaitFailed)
+      << "the queue takes one of the system's slots";
+}
+
+struct Poster {
+  Event* start;
+  DWORD thread;
+};
+
+// A blocked wait wakes when another thread posts to the waiting thread, and a
+// window's message is dispatched to its procedure.
+TEST(PlatformEvent, APostedMessageWakesABlockedWait) {
+  Events ev(2);
+  Poster p{ev[1], GetCurrentThreadId()};
+  MSG msg;
+  PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);  // the thread has a queue from here on
+  Thread* t = StartThread(
+      [](void* arg) -> uint32_t {
+        auto* p = static_cast<Poster*>(arg);
+        return WaitEvent(p->start, 5000) == 0 && PostThreadMessageW(p->thread, WM_APP, 1, 2) ? 0 : 1;
+      },
+      &p);
+  ASSERT_NE(t, nullptr);
+  SignalEvent(ev[1]);
+  EXPECT_EQ(WaitAny(ev.data(), 1, 10000, ThreadUiInput()), 1u);
+  EXPECT_TRUE(JoinThread(t, 10000));
+  CloseThread(t);
+  ASSERT_TRUE(PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_EQ(msg.message, static_cast<UINT>(WM_APP));
+  EXPECT_EQ(msg.wParam, 1u);
+}
+
+#endif
 
 // The host's hand-off: the requester signals and waits for the acknowledgement
 // in one step, many times over. A lost acknowledgement shows as a time-out.
@@ -197,7 +267,7 @@ uint32_t Server(void* arg) {
 TEST(PlatformEvent, SignalAndWaitHandshakeLosesNoAcknowledgement) {
   Events ev(3);
   Handshake h{ev[0], ev[1], ev[2]};
-  Thread* t = CreateThread(Server, &h);
+  Thread* t = StartThread(Server, &h);
   ASSERT_NE(t, nullptr);
   constexpr int kRounds = 20000;
   int acknowledged = 0;
@@ -223,7 +293,7 @@ TEST(PlatformEvent, EachSignalReleasesOneWaiter) {
   constexpr int kWaiters = 4;
   Thread* threads[kWaiters];
   for (Thread*& t : threads) {
-    t = CreateThread(
+    t = StartThread(
         [](void* arg) -> uint32_t {
           auto* s = static_cast<Shared*>(arg);
           if (WaitEvent(s->go, 10000) != 0) return 1;
@@ -266,7 +336,7 @@ TEST(PlatformThread, RunsTheEntryWithItsArgument) {
   Events ev(1);
   Gate g{ev[0], nullptr};
   SignalEvent(g.open);
-  Thread* t = CreateThread(WaitAtGate, &g);
+  Thread* t = StartThread(WaitAtGate, &g);
   ASSERT_NE(t, nullptr);
   EXPECT_TRUE(JoinThread(t, 10000));
   EXPECT_TRUE(JoinThread(t, 0)) << "a joined thread stays joined";
@@ -277,7 +347,7 @@ TEST(PlatformThread, RunsTheEntryWithItsArgument) {
 TEST(PlatformThread, JoinTimesOutWhileTheThreadRuns) {
   Events ev(1);
   Gate g{ev[0], nullptr};
-  Thread* t = CreateThread(WaitAtGate, &g);
+  Thread* t = StartThread(WaitAtGate, &g);
   ASSERT_NE(t, nullptr);
   const auto start = Clock::now();
   EXPECT_FALSE(JoinThread(t, 30));
@@ -293,7 +363,7 @@ TEST(PlatformThread, JoinTimesOutWhileTheThreadRuns) {
 TEST(PlatformThread, CloseDetachesARunningThread) {
   Events ev(2);
   Gate g{ev[0], ev[1]};
-  Thread* t = CreateThread(WaitAtGate, &g);
+  Thread* t = StartThread(WaitAtGate, &g);
   ASSERT_NE(t, nullptr);
   CloseThread(t);
   SignalEvent(g.open);
@@ -301,7 +371,7 @@ TEST(PlatformThread, CloseDetachesARunningThread) {
 }
 
 TEST(PlatformThread, NullArgumentsAreRefused) {
-  EXPECT_EQ(CreateThread(nullptr, nullptr), nullptr);
+  EXPECT_EQ(StartThread(nullptr, nullptr), nullptr);
   EXPECT_FALSE(JoinThread(nullptr, 0));
   CloseThread(nullptr);
 }

@@ -30,7 +30,7 @@ TEST(PlatformModule, MissingModulesFailToLoad) {
   EXPECT_EQ(LoadModule(u""), nullptr);
   EXPECT_EQ(LoadModule(nullptr), nullptr);
   EXPECT_EQ(FindExport(nullptr, "strlen"), nullptr);
-  FreeModule(nullptr);
+  UnloadModule(nullptr);
 }
 
 // A failed load says which paths it tried and why the loader refused; a
@@ -51,7 +51,7 @@ TEST(PlatformModule, AFailedLoadKeepsThePathsTriedAndTheReason) {
   Module* libc = LoadModule(u"libc.so.6");
   ASSERT_NE(libc, nullptr);
   EXPECT_EQ(ModuleLoadError(), "");
-  FreeModule(libc);
+  UnloadModule(libc);
 }
 
 // A bare name that is not beside this program comes from the system's search.
@@ -65,7 +65,7 @@ TEST(PlatformModule, BareNameFallsBackToTheSystemSearch) {
   EXPECT_NE(std::string(info.dli_fname).find("libc.so.6"), std::string::npos) << info.dli_fname;
   EXPECT_EQ(FindExport(libc, "sn_no_such_export"), nullptr);
   EXPECT_EQ(FindExport(libc, nullptr), nullptr);
-  FreeModule(libc);
+  UnloadModule(libc);
 }
 
 // A bare name is found beside the module that holds the platform code (here
@@ -82,7 +82,7 @@ TEST(PlatformModule, BareNameIsFoundBesideTheProgram) {
     EXPECT_EQ(probeFn(), 42);
     EXPECT_EQ(FindExport(m, "winampGetOutModule"), nullptr);
     EXPECT_EQ(ModuleDirectory(reinterpret_cast<const void*>(probeFn)), kBinDir + "/");
-    FreeModule(m);
+    UnloadModule(m);
   }
 }
 
@@ -103,16 +103,16 @@ TEST(PlatformModule, ModuleDirectoryNamesTheHoldingModule) {
   EXPECT_EQ(libcDir.front(), '/');
   EXPECT_EQ(libcDir, Dir(info.dli_fname));
   EXPECT_NE(libcDir, own);
-  FreeModule(libc);
+  UnloadModule(libc);
 
   EXPECT_EQ(ModuleDirectory(nullptr), "");
 }
 
 TEST(PlatformMessageBox, WritesCaptionAndTextAsOneLine) {
   testing::internal::CaptureStderr();
-  MessageBox(nullptr, u"Slave module could not be opened.", u"Sonavel Error");
-  MessageBox(reinterpret_cast<void*>(1), u"Gr\u00FC\u00DFe \U0001F3B5", u"Caf\u00E9");
-  MessageBox(nullptr, nullptr, nullptr);
+  ShowMessage(nullptr, u"Slave module could not be opened.", u"Sonavel Error");
+  ShowMessage(reinterpret_cast<void*>(1), u"Gr\u00FC\u00DFe \U0001F3B5", u"Caf\u00E9");
+  ShowMessage(nullptr, nullptr, nullptr);
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "Sonavel Error: Slave module could not be opened.\n"
             "Caf\xC3\xA9: Gr\xC3\xBC\xC3\x9F" "e \xF0\x9F\x8E\xB5\n"

@@ -364,7 +364,7 @@ TEST_F(RegistryTest, ConcurrentSavesLoseNothing) {
   Thread* threads[kThreads];
   for (int i = 0; i < kThreads; ++i) {
     jobs[i].index = i;
-    threads[i] = CreateThread(
+    threads[i] = StartThread(
         [](void* arg) -> uint32_t {
           auto* job = static_cast<Job*>(arg);
           for (int s = 0; s < kSaves; ++s) {

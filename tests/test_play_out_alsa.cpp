@@ -133,7 +133,7 @@ class OutAlsa : public ::testing::Test {
   }
   static void TearDownTestSuite() {
     if (rec_) rec_->Quit();
-    sn::platform::FreeModule(module_);
+    sn::platform::UnloadModule(module_);
     module_ = nullptr;
     rec_ = nullptr;
   }

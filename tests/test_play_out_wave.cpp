@@ -125,7 +125,7 @@ class OutWave : public ::testing::Test {
   }
   static void TearDownTestSuite() {
     if (rec_) rec_->Quit();
-    sn::platform::FreeModule(module_);
+    sn::platform::UnloadModule(module_);
     module_ = nullptr;
     rec_ = nullptr;
   }
@@ -508,7 +508,7 @@ bool HostAvailable() {
   sn::platform::Module* m = sn::platform::LoadModule(sn::platform::FromUtf8(BinDir() + "/out_sonavel.so").c_str());
   if (!m) return false;
   const bool ok = sn::platform::FindExport(m, "winampGetOutModule") != nullptr;
-  sn::platform::FreeModule(m);
+  sn::platform::UnloadModule(m);
   return ok;
 }
 

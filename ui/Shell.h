@@ -22,7 +22,7 @@ namespace sn::ui {
 // the box has closed or will never be shown. Shared by the asking thread and
 // the toolkit; the last owner frees the event.
 struct AboutRequest {
-  AboutRequest() : closed(platform::CreateEvent()) {}
+  AboutRequest() : closed(platform::NewEvent()) {}
   ~AboutRequest() { platform::DestroyEvent(closed); }
   AboutRequest(const AboutRequest&) = delete;
   AboutRequest& operator=(const AboutRequest&) = delete;

@@ -28,17 +28,41 @@ bool UiSession::Serve() {
 
 namespace {
 
-// Without a display: the events are served, the window cannot be shown.
+// The about information as one line, for a plain message box.
+std::u16string AboutLine() {
+  std::u16string line = kDescription;
+  line += u" - ";
+  line += kCopyright;
+  line += u" - ";
+  line += kWebAddress;
+  line += u" - ";
+  line += BuiltOn();
+  return line;
+}
+
+// Without a toolkit: the events are served and the window cannot be shown. The
+// thread's own input (window messages on Win32) is dispatched, so that the
+// boxes it shows work like any window of the thread.
 void RunHeadless(SettingsHost& host, platform::Event* const* events) {
   for (;;) {
-    const uint32_t why = platform::WaitAny(events, kUiEventCount, platform::kInfinite);
+    const uint32_t why = platform::WaitAny(events, kUiEventCount, platform::kInfinite, platform::ThreadUiInput());
     if (why == kEvQuit || why == platform::kWaitFailed) break;
     try {
-      if (why == kEvShowConfig) {
-        platform::MessageBox(nullptr,
-                             u"The settings window needs a display; settings are read from the registry when "
-                             u"the player starts.",
-                             kQuestionCaption);
+      if (why == kUiEventCount) {
+        platform::DispatchUiInput();
+      } else if (why == kEvShowConfig) {
+        // The box runs its own message loop on this thread: it is closed when
+        // the thread is asked to quit.
+#if defined(_WIN32)
+        // The settings window of the Windows build is yet to come; until then
+        // the entry shows what About shows.
+        platform::ShowMessage(nullptr, AboutLine().c_str(), kAboutTitle, events[kEvQuit]);
+#else
+        platform::ShowMessage(nullptr,
+                              u"The settings window needs a display; settings are read from the registry when "
+                              u"the player starts.",
+                              kQuestionCaption, events[kEvQuit]);
+#endif
       } else if (why == kEvDecoderCheck) {
         // No icon, so no balloon; the stream's claim is used up all the same.
         if (CfgGet(host.Live().ShowDecoderInactive)) host.ClaimBalloon();
@@ -46,6 +70,7 @@ void RunHeadless(SettingsHost& host, platform::Event* const* events) {
     } catch (...) {
     }
   }
+  platform::DispatchUiInput();
 }
 
 }  // namespace
@@ -78,14 +103,7 @@ void ShowAbout() {
       }
     }
     if (ShowAboutHere()) return;
-    std::u16string line = kDescription;
-    line += u" - ";
-    line += kCopyright;
-    line += u" - ";
-    line += kWebAddress;
-    line += u" - ";
-    line += BuiltOn();
-    platform::MessageBox(nullptr, line.c_str(), kAboutTitle);
+    platform::ShowMessage(nullptr, AboutLine().c_str(), kAboutTitle);
   } catch (...) {
   }
 }

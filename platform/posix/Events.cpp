@@ -26,9 +26,6 @@ struct Event {
 
 namespace {
 
-// As many events as one wait can watch (the Win32 limit, so both systems agree).
-constexpr uint32_t kMaxWaitEvents = 64;
-
 bool TryConsume(Event* e) {
   uint64_t value;
   for (;;) {
@@ -47,7 +44,7 @@ int ConsumeLowest(Event* const* events, uint32_t count) {
 
 }  // namespace
 
-Event* CreateEvent() {
+Event* NewEvent() {
   const int fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   if (fd < 0) return nullptr;
   Event* e = new (std::nothrow) Event{fd};
@@ -71,7 +68,8 @@ void SignalEvent(Event* e) {
 
 uint32_t WaitEvent(Event* e, uint32_t timeoutMs) { return WaitAny(&e, 1, timeoutMs); }
 
-uint32_t WaitAny(Event* const* events, uint32_t count, uint32_t timeoutMs, int extraFd) {
+uint32_t WaitAny(Event* const* events, uint32_t count, uint32_t timeoutMs, UiInput input) {
+  const int extraFd = input.fd;
   if (!events && count > 0) return kWaitFailed;
   if (count > kMaxWaitEvents || (count == 0 && extraFd < 0)) return kWaitFailed;
   pollfd fds[kMaxWaitEvents + 1];
@@ -118,5 +116,11 @@ uint32_t SignalAndWait(Event* toSignal, Event* toWait, uint32_t timeoutMs) {
 }
 
 int EventFd(Event* e) { return e ? e->fd : -1; }
+
+// Without a window system of its own the POSIX layer has no thread input: a
+// toolkit passes its descriptor, or watches the events' descriptors itself.
+UiInput ThreadUiInput() { return UiInput{}; }
+
+void DispatchUiInput() {}
 
 }  // namespace sn::platform

@@ -10,7 +10,7 @@
 
 namespace sn::platform {
 
-void MessageBox(void* /*owner*/, const char16_t* text, const char16_t* caption) {
+void ShowMessage(void* /*owner*/, const char16_t* text, const char16_t* caption, Event* /*dismiss*/) {
   try {
     const std::string line = ToUtf8(caption) + ": " + ToUtf8(text) + "\n";
     size_t done = 0;

@@ -84,7 +84,7 @@ void* FindExport(Module* m, const char* name) {
   return dlsym(m, name);
 }
 
-void FreeModule(Module* m) {
+void UnloadModule(Module* m) {
   if (m) dlclose(m);
 }
 

@@ -36,7 +36,7 @@ struct Thread {
   bool joined = false;
 };
 
-Thread* CreateThread(ThreadProc proc, void* arg) {
+Thread* StartThread(ThreadProc proc, void* arg) {
   if (!proc) return nullptr;
   try {
     auto state = std::make_shared<ThreadState>();

@@ -76,7 +76,7 @@ constexpr int32_t kUnityGain = 32768;  // Q15
 constexpr int kAlsa51Slots[6] = {0, 1, 4, 5, 2, 3};
 
 void ShowError(const std::string& text) {
-  sn::platform::MessageBox(nullptr, sn::platform::FromUtf8(text).c_str(), u"out_alsa Error");
+  sn::platform::ShowMessage(nullptr, sn::platform::FromUtf8(text).c_str(), u"out_alsa Error");
 }
 
 std::string DeviceName() {

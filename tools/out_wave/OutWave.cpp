@@ -75,7 +75,7 @@ std::string OutputPath() {
 }
 
 void ShowError(const std::string& text) {
-  sn::platform::MessageBox(nullptr, sn::platform::FromUtf8(text).c_str(), u"out_wave Error");
+  sn::platform::ShowMessage(nullptr, sn::platform::FromUtf8(text).c_str(), u"out_wave Error");
 }
 
 int Subtype(int bits) {

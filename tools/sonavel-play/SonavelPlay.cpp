@@ -524,7 +524,7 @@ static int Run(int argc, char** argv) {
   auto getModule = reinterpret_cast<GetOutModuleFn>(sn::platform::FindExport(module, "winampGetOutModule"));
   OutputModuleRecord* rec = getModule ? getModule() : nullptr;
   if (!rec || !rec->Open || !rec->Write || !rec->CanWrite) {
-    sn::platform::FreeModule(module);
+    sn::platform::UnloadModule(module);
     sf_close(in);
     Fail(1, "cannot load module " + modulePath + ": not an output module (no usable winampGetOutModule)");
   }
@@ -582,8 +582,8 @@ static int Run(int argc, char** argv) {
 
   OutputStats levels{};
   const bool haveLevels = stats && stats(&levels) != 0;
-  if (slaveRef) sn::platform::FreeModule(slaveRef);
-  sn::platform::FreeModule(module);
+  if (slaveRef) sn::platform::UnloadModule(slaveRef);
+  sn::platform::UnloadModule(module);
   sf_close(in);
 
   if (r.status != 0) {

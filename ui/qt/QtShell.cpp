@@ -114,7 +114,7 @@ class QtToolkit final : public Toolkit {
     auto rec = std::make_shared<SessionRec>();
     rec->host = &host;
     rec->events = events;
-    rec->done = platform::CreateEvent();
+    rec->done = platform::NewEvent();
     if (!rec->done) return false;
     {
       std::lock_guard<std::mutex> lock(lock_);
@@ -173,10 +173,10 @@ class QtToolkit final : public Toolkit {
  private:
   explicit QtToolkit(const char* platform)
       : platform_(platform),
-        ready_(platform::CreateEvent()),
-        ended_(platform::CreateEvent()),
-        parkedAck_(platform::CreateEvent()),
-        never_(platform::CreateEvent()) {}
+        ready_(platform::NewEvent()),
+        ended_(platform::NewEvent()),
+        parkedAck_(platform::NewEvent()),
+        never_(platform::NewEvent()) {}
 
   // Exit handlers run in the reverse order of their registration, so the one
   // that parks this thread is registered again after everything that may have
