@@ -1,17 +1,5 @@
-# Cross build for Windows with Debian's mingw-w64 compilers (posix thread model):
+# Cross build for 32-bit Windows with Debian's mingw-w64 compilers:
 # g++-mingw-w64-i686-posix.
-set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(SONAVEL_MINGW_TRIPLET i686-w64-mingw32)
-
-set(CMAKE_C_COMPILER ${SONAVEL_MINGW_TRIPLET}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${SONAVEL_MINGW_TRIPLET}-g++-posix)
-set(CMAKE_ASM_COMPILER ${SONAVEL_MINGW_TRIPLET}-gcc-posix)
-set(CMAKE_RC_COMPILER ${SONAVEL_MINGW_TRIPLET}-windres)
-set(CMAKE_OBJDUMP ${SONAVEL_MINGW_TRIPLET}-objdump)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${SONAVEL_MINGW_TRIPLET})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
