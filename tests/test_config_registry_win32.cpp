@@ -9,6 +9,7 @@
 #include <string>
 
 #include "config/Config.h"
+#include "support/ConfigSamples.h"
 #include "platform/Platform.h"
 
 namespace sn {
@@ -80,32 +81,7 @@ INSTANTIATE_TEST_SUITE_P(
                       RuleCase{L"show decoder inactive", 0, &Config::ShowDecoderInactive, 0}));
 
 TEST_F(ConfigRegistryTest, RoundTripKeepsEveryInRangeValue) {
-  Config c = DefaultConfig();
-  c.Mode = 4;
-  c.MasterGain = -5;
-  c.SurroundMode = 0;
-  c.CentreWeight = 63;
-  c.SurroundDelayMusic = 17;
-  c.SurroundDelayMovie = 99;
-  c.MusicSurroundShelf = 1;
-  c.HeadphonesMode = 1;
-  c.HeadphonesDecodeMusic = 0;
-  c.HeadphonesDecodeMovie = 0;
-  c.DelayL = 1;
-  c.DelaySR = 100;
-  c.TrimL = -6;
-  c.TrimSR = 6;
-  c.LFERedir = 1;
-  c.LFEInvert = 1;
-  c.LFECutoff = 85;
-  c.SSE2Enable = 0;
-  c.CUDAEnable = 0;
-  SetSlavePath(c, u"C:\\Program Files\\Player\\Plugins\\out_\u00e9\u4e2d\U0001F3B5.dll");
-  c.SlaveRes = 24;
-  c.LastTab = 5;
-  c.ShowIcon = 0;
-  c.ShowIconPlaying = 1;
-  c.ShowDecoderInactive = 0;
+  const Config c = test::EveryFieldOffDefault(u"C:\\Program Files\\Player\\Plugins\\out_\u00e9\u4e2d\U0001F3B5.dll");
   ASSERT_EQ(StoreConfig(c), 0);
   const Config back = Load();
   EXPECT_EQ(std::memcmp(&back, &c, sizeof c), 0);

@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include "config/Config.h"
+#include "support/ConfigSamples.h"
 #include "platform/Registry.h"
 #include "support/Paths.h"
 
@@ -132,40 +133,7 @@ INSTANTIATE_TEST_SUITE_P(
         RuleCase{"Show Decoder Inactive", 0, &Config::ShowDecoderInactive, 0}));
 
 TEST_F(ConfigStoreTest, RoundTripKeepsEveryInRangeValue) {
-  Config c = DefaultConfig();
-  c.Mode = 4;
-  c.MasterGain = -5;
-  c.SurroundMode = 0;
-  c.CentreWeight = 63;
-  c.SurroundDelayMusic = 17;
-  c.SurroundDelayMovie = 99;
-  c.MusicSurroundShelf = 1;
-  c.HeadphonesMode = 1;
-  c.HeadphonesDecodeMusic = 0;
-  c.HeadphonesDecodeMovie = 0;
-  c.DelayL = 1;
-  c.DelayR = 2;
-  c.DelayC = 3;
-  c.DelaySub = 4;
-  c.DelaySL = 5;
-  c.DelaySR = 100;
-  c.TrimL = -12;
-  c.TrimR = 12;
-  c.TrimC = -1;
-  c.TrimSub = 6;
-  c.TrimSL = -6;
-  c.TrimSR = 3;
-  c.LFERedir = 1;
-  c.LFEInvert = 1;
-  c.LFECutoff = 85;
-  c.SSE2Enable = 0;
-  c.CUDAEnable = 0;
-  SetSlavePath(c, u"/opt/players/\"quoted\"\\back\u00e9\u4e2d.so");
-  c.SlaveRes = 24;
-  c.LastTab = 5;
-  c.ShowIcon = 0;
-  c.ShowIconPlaying = 1;
-  c.ShowDecoderInactive = 0;
+  const Config c = test::EveryFieldOffDefault(u"/opt/players/\"quoted\"\\back\u00e9\u4e2d.so");
   ASSERT_EQ(StoreConfig(c), 0);
   const Config back = Load();
   EXPECT_EQ(std::memcmp(&back, &c, sizeof c), 0);

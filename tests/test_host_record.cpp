@@ -145,26 +145,6 @@ TEST_F(HostFixture, CanWriteCountsSourceBytesOfWholeOutputFrames) {
   }
 }
 
-TEST_F(HostFixture, TransportEntriesAreForwarded) {
-  InitModule();
-  ASSERT_EQ(rec_->Open(44100, 2, 16, 2000, 500), 0);
-  slave_->pauseResult = 1;
-  slave_->isPlaying = 1;
-  slave_->outputTime = 1234;
-  slave_->writtenTime = 5678;
-  EXPECT_EQ(rec_->Pause(1), 1);
-  EXPECT_EQ(slave_->pauseArg, 1);
-  EXPECT_EQ(rec_->IsPlaying(), 1);
-  EXPECT_EQ(rec_->GetOutputTime(), 1234);
-  EXPECT_EQ(rec_->GetWrittenTime(), 5678);
-  rec_->SetPan(-50);
-  EXPECT_EQ(slave_->pan, -50);
-  rec_->SetVolume(99);
-  EXPECT_EQ(slave_->volume, 99);
-  rec_->Flush(3000);
-  EXPECT_EQ(slave_->flushTime, 3000);
-}
-
 TEST_F(HostFixture, NewSlaveGetsTheLastVolumeRightAfterInit) {
   InitModule();
   rec_->SetVolume(201);
