@@ -35,21 +35,6 @@ TEST_F(HostFixture, RecordCarriesVersionDescriptionAndId) {
     EXPECT_NE(entry, nullptr);
 }
 
-TEST_F(HostFixture, WithoutSlaveEveryEntryIsSafeAndAnswersZero) {
-  InitModule();
-  char block[64] = {};
-  EXPECT_EQ(rec_->IsPlaying(), 0);
-  EXPECT_EQ(rec_->Pause(1), 0);
-  EXPECT_EQ(rec_->GetOutputTime(), 0);
-  EXPECT_EQ(rec_->GetWrittenTime(), 0);
-  EXPECT_EQ(rec_->CanWrite(), 0);
-  EXPECT_EQ(rec_->Write(block, sizeof block), 1);
-  rec_->SetPan(10);
-  rec_->Flush(1000);
-  rec_->Close();
-  EXPECT_TRUE(slave_->calls.empty());
-}
-
 struct ChannelCase {
   int channels;
   bool accepted;

@@ -282,7 +282,9 @@ TEST_F(ModuleTest, TransportEntriesAreForwardedAndSafeWithoutASlave) {
   EXPECT_EQ(rec_->CanWrite(), 0);
   EXPECT_EQ(rec_->Write(block, sizeof block), 1);
   rec_->SetVolume(201);
+  rec_->SetPan(10);
   rec_->Flush(10);
+  rec_->Close();
   EXPECT_TRUE(slave_->calls.empty()) << "no slave before the first Open";
 
   ASSERT_EQ(rec_->Open(44100, 2, 16, 2000, 500), 0);
