@@ -2,7 +2,10 @@
 #   cmake -DDLL=... -DOBJDUMP=... -DMACHINE=i386|x86-64 -P CheckWindowsModule.cmake
 # - the file is a DLL for MACHINE (i386: the 32-bit player's);
 # - it exports winampGetOutModule under exactly that name (no _ or @n decoration);
-# - it imports from system DLLs only (the runtimes are linked in statically).
+# - it imports from system DLLs only (the runtimes are linked in statically);
+# - with -DWINDRES=..., it carries the user interface's resources: the settings
+#   window and its six pages, the about box, the icon, the logo, the common
+#   controls manifest and the version information.
 cmake_minimum_required(VERSION 3.25)
 execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
 if(rc)
@@ -57,4 +60,20 @@ foreach(line ${imports})
   endif()
   list(APPEND seen ${dll})
 endforeach()
+
+if(WINDRES)
+  execute_process(COMMAND ${WINDRES} -i ${DLL} -O rc OUTPUT_VARIABLE rc_text RESULT_VARIABLE rc)
+  if(rc)
+    message(FATAL_ERROR "${WINDRES} cannot read the resources of ${DLL}")
+  endif()
+  # What windres writes for each: name and type, as in the resource script.
+  foreach(resource "200 DIALOGEX" "201 DIALOGEX" "202 DIALOGEX" "203 DIALOGEX" "204 DIALOGEX" "205 DIALOGEX"
+                   "206 DIALOGEX" "210 DIALOGEX" "100 14 /\\* RT_GROUP_ICON" "101 2 /\\* RT_BITMAP"
+                   "2 24 /\\* RT_MANIFEST" "1 VERSIONINFO")
+    if(NOT rc_text MATCHES "\n${resource}")
+      message(FATAL_ERROR "${DLL} lacks the resource \"${resource}\"")
+    endif()
+  endforeach()
+  set(seen "${seen}; carries the window's resources")
+endif()
 message(STATUS "${DLL}: ${format}, exports ${names}, imports ${seen}")

@@ -1,7 +1,9 @@
-# out_sonavel.dll: its version resource, the check of what it exports and
-# imports, and (for the shipped x86 flavour) the release zip.
-
-target_sources(out_sonavel PRIVATE ${CMAKE_SOURCE_DIR}/host/Version.rc)
+# out_sonavel.dll: its version resource and the user interface's templates,
+# icon and logo; the check of what it exports and imports; and (for the
+# shipped x86 flavour) the release zip.
+target_sources(out_sonavel PRIVATE ${CMAKE_SOURCE_DIR}/host/Version.rc ${CMAKE_SOURCE_DIR}/ui/win32/Ui.rc)
+set_source_files_properties(${CMAKE_SOURCE_DIR}/ui/win32/Ui.rc PROPERTIES OBJECT_DEPENDS
+  "${CMAKE_SOURCE_DIR}/ui/win32/Resource.h;${CMAKE_SOURCE_DIR}/ui/win32/comctl6.manifest;${CMAKE_SOURCE_DIR}/ui/win32/art/sonavel.ico;${CMAKE_SOURCE_DIR}/ui/win32/art/logo.bmp")
 # No symbol table in the DLL the player loads.
 target_link_options(out_sonavel PRIVATE -s)
 set_source_files_properties(${CMAKE_SOURCE_DIR}/host/Version.rc PROPERTIES
@@ -17,7 +19,8 @@ endif()
 enable_testing()
 add_test(NAME out_sonavel_dll_check
   COMMAND ${CMAKE_COMMAND} -DDLL=$<TARGET_FILE:out_sonavel> -DOBJDUMP=${CMAKE_OBJDUMP}
-          -DMACHINE=${sonavel_machine} -P ${CMAKE_SOURCE_DIR}/cmake/CheckWindowsModule.cmake)
+          -DMACHINE=${sonavel_machine} -DWINDRES=${CMAKE_RC_COMPILER}
+          -P ${CMAKE_SOURCE_DIR}/cmake/CheckWindowsModule.cmake)
 set_tests_properties(out_sonavel_dll_check PROPERTIES LABELS unit)
 if(NOT CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
   add_test(NAME out_sonavel_x87_check

@@ -27,8 +27,9 @@ cmake --preset win64 >/dev/null
 cmake --build --preset win64 -j"$jobs"
 wine=$(sed -n 's/^SONAVEL_WINE:FILEPATH=//p' build-win64/CMakeCache.txt)
 prefix=$PWD/build-win64/wineprefix
-# A fresh Wine prefix for every run, made by the first program that runs.
-rm -rf "$prefix" "$prefix.lock" "$prefix.log"
+# Fresh Wine prefixes for every run (the headless one and the settings
+# window tests' one), each made by the first program that runs in it.
+rm -rf "$prefix" "$prefix.lock" "$prefix.log" "$prefix-ui" "$prefix-ui.lock" "$prefix-ui.log"
 if [ -n "$wine" ] && [ -x "$wine" ] && scripts/wine-run.sh "$wine" "$prefix" cmd /c exit 0; then
   trap 'WINEPREFIX="$prefix" "$(dirname "$wine")/wineserver" -k >/dev/null 2>&1 || true' EXIT
   ctest --preset win64 -j"$jobs"

@@ -1,4 +1,6 @@
-// The toolkit's side of the user interface. A toolkit such as Qt allows one
+// The toolkit's side of the user interface. On Win32 the system's controls live
+// on the plug-in's user-interface thread itself, one session per life of it.
+// A toolkit such as Qt allows one
 // application object per process, bound for good to the thread that made it,
 // while the plug-in's user-interface thread starts at every Init and ends at
 // every Quit. So the toolkit runs on a thread of its own, started at first use
@@ -43,7 +45,9 @@ class Toolkit {
   // the toolkit has ended and no session can run.
   virtual bool RunSession(SettingsHost& host, platform::Event* const* events) = 0;
   // Any thread: queues an About box, independent of the settings window. The
-  // request is finished as the box closes, or as the toolkit ends.
+  // request is finished as the box closes, or as the toolkit ends. A toolkit
+  // whose windows live on any thread (Win32) shows the box modally on the
+  // calling thread instead, and finishes the request before it returns.
   virtual void RequestAbout(std::shared_ptr<AboutRequest> request) = 0;
   // True on the toolkit's own thread.
   virtual bool OnToolkitThread() const = 0;

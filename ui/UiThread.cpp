@@ -40,6 +40,14 @@ std::u16string AboutLine() {
   return line;
 }
 
+#if defined(_WIN32)
+constexpr char16_t kNoWindow[] =
+    u"The settings window could not be opened; settings are read from the registry when the player starts.";
+#else
+constexpr char16_t kNoWindow[] =
+    u"The settings window needs a display; settings are read from the registry when the player starts.";
+#endif
+
 // Without a toolkit: the events are served and the window cannot be shown. The
 // thread's own input (window messages on Win32) is dispatched, so that the
 // boxes it shows work like any window of the thread.
@@ -53,16 +61,7 @@ void RunHeadless(SettingsHost& host, platform::Event* const* events) {
       } else if (why == kEvShowConfig) {
         // The box runs its own message loop on this thread: it is closed when
         // the thread is asked to quit.
-#if defined(_WIN32)
-        // The settings window of the Windows build is yet to come; until then
-        // the entry shows what About shows.
-        platform::ShowMessage(nullptr, AboutLine().c_str(), kAboutTitle, events[kEvQuit]);
-#else
-        platform::ShowMessage(nullptr,
-                              u"The settings window needs a display; settings are read from the registry when "
-                              u"the player starts.",
-                              kQuestionCaption, events[kEvQuit]);
-#endif
+        platform::ShowMessage(nullptr, kNoWindow, kQuestionCaption, events[kEvQuit]);
       } else if (why == kEvDecoderCheck) {
         // No icon, so no balloon; the stream's claim is used up all the same.
         if (CfgGet(host.Live().ShowDecoderInactive)) host.ClaimBalloon();

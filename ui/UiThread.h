@@ -19,9 +19,9 @@ enum UiEvent : uint32_t { kEvQuit = 0, kEvQuitAck, kEvShowConfig, kEvUpdateIcon,
 
 // Runs until `events[kEvQuit]` is signalled. With a display the settings window
 // and the icon are shown through the toolkit; without one the events are
-// served as before any window existed: show-configuration prints one line
-// (POSIX) or shows the about text in a message box (Win32, whose window is yet
-// to come), and the thread's window messages are dispatched. Never throws.
+// served as before any window existed: show-configuration says in a message
+// box (a line on standard error on POSIX) that no window can be shown, and the
+// thread's window messages are dispatched. Never throws.
 void RunUserInterface(SettingsHost& host, platform::Event* const* events);
 
 // The About entry, from any thread: the About box, returning when it has
