@@ -3,19 +3,16 @@
 // windows the module makes on its own threads and drives their controls with
 // the messages the controls themselves send and take, then checks the live
 // settings by what the recording slave receives and the stored ones in the
-// registry.
-//
-// A control set with a message does not notify its parent the way a click
-// does, so after TCM_SETCURSEL and CB_SETCURSEL the test sends the parent the
-// notification the click would have sent; up-downs write their number into the
-// edit beside them, whose change notification is the edit. Messages that open a
-// box on the window's thread are posted, since a sent one would return only as
-// the box closes.
+// registry (support/WindowDriver.h says how a message stands for a click).
+// Messages that open a box on the window's thread are posted, since a sent one
+// would return only as the box closes.
 #include <windows.h>
 
 #include <commctrl.h>
+#include <dlgs.h>
 
 #include <atomic>
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <functional>
@@ -24,6 +21,7 @@
 #include <vector>
 
 #include "support/ModuleFixture.h"
+#include "support/WindowDriver.h"
 #include "ui/ConfigView.h"
 #include "ui/win32/Resource.h"
 
@@ -92,37 +90,13 @@ class UiWin32Test : public ModuleTest {
     ASSERT_TRUE(Within(5000, [&] { return IsWindowVisible(dlg_) != FALSE; }));
   }
 
-  // The control `id` anywhere in the window (the pages are nested dialogs).
-  HWND Item(int id) const {
-    struct Search {
-      int id;
-      HWND found;
-    } s{id, nullptr};
-    EnumChildWindows(
-        dlg_,
-        [](HWND w, LPARAM p) -> BOOL {
-          auto* s = reinterpret_cast<Search*>(p);
-          if (GetDlgCtrlID(w) != s->id) return TRUE;
-          s->found = w;
-          return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&s));
-    return s.found;
-  }
+  HWND Item(int id) const { return test::FindItem(dlg_, id); }
   HWND Tabs() const { return Item(IDC_TABS); }
   int CurrentTab() const { return static_cast<int>(SendMessageW(Tabs(), TCM_GETCURSEL, 0, 0)); }
-  void SelectTab(int index) {
-    SendMessageW(Tabs(), TCM_SETCURSEL, index, 0);
-    NMHDR n{Tabs(), IDC_TABS, static_cast<UINT>(TCN_SELCHANGE)};
-    SendMessageW(dlg_, WM_NOTIFY, IDC_TABS, reinterpret_cast<LPARAM>(&n));
-  }
-  void Choose(int id, int index) {
-    HWND list = Item(id);
-    SendMessageW(list, CB_SETCURSEL, index, 0);
-    SendMessageW(GetParent(list), WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
-  }
+  void SelectTab(int index) { test::SelectTab(dlg_, index); }
+  void Choose(int id, int index) { test::Choose(dlg_, id, index); }
   int Chosen(int id) const { return static_cast<int>(SendMessageW(Item(id), CB_GETCURSEL, 0, 0)); }
-  void SetNumber(int id, int value) { SendMessageW(Item(id + 1), UDM_SETPOS32, 0, value); }
+  void SetNumber(int id, int value) { test::SetNumber(dlg_, id, value); }
   int Number(int id) const { return static_cast<int>(SendMessageW(Item(id + 1), UDM_GETPOS32, 0, 0)); }
   void Click(int id) { SendMessageW(Item(id), BM_CLICK, 0, 0); }
   void ClickLater(int id) { PostMessageW(Item(id), BM_CLICK, 0, 0); }
@@ -313,6 +287,51 @@ TEST_F(UiWin32Test, TheModeLinkLeadsToTheModesTab) {
   }
   ClickLink(IDC_LINK_HP_MOVIE);
   EXPECT_EQ(CurrentTab(), kTabSurround);
+}
+
+// Select opens the open-file box with its title and filter; the module chosen
+// there is checked before it is taken. Configure and About call the slave's own
+// boxes.
+TEST_F(UiWin32Test, SelectChecksTheModuleAndTheSlaveButtonsCallIt) {
+  OpenWindow();
+  SelectTab(kTabSystem);
+  const struct {
+    std::string module;
+    bool taken;
+  } picks[] = {{test::ModulePath("no_export_slave"), false}, {test::ModulePath("rec_slave"), true}};
+  for (const auto& pick : picks) {
+    ClickLater(IDC_SLAVE_SELECT);
+    HWND box = nullptr;
+    ASSERT_TRUE(Within(5000, [&] { return (box = FindShown(L"#32770", L"Select Slave Module File")) != nullptr; }));
+    HWND filter = GetDlgItem(box, cmb1);
+    wchar_t shown[64] = {};
+    SendMessageW(filter, CB_GETLBTEXT, SendMessageW(filter, CB_GETCURSEL, 0, 0), reinterpret_cast<LPARAM>(shown));
+    EXPECT_EQ(std::wstring(shown), L"DLL files (*.dll)");
+    HWND name = GetDlgItem(box, cmb13);
+    if (!name) name = GetDlgItem(box, edt1);
+    ASSERT_NE(name, nullptr);
+    std::u16string path = platform::FromUtf8(pick.module);
+    std::replace(path.begin(), path.end(), u'/', u'\\');
+    SetWindowTextW(name, reinterpret_cast<const wchar_t*>(path.c_str()));
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(Within(5000, [&] { return !IsWindow(box); })) << pick.module;
+    if (!pick.taken) {
+      HWND error = nullptr;
+      ASSERT_TRUE(Within(5000, [&] { return (error = FindShown(L"#32770", L"Sonavel Error")) != nullptr; }));
+      EXPECT_EQ(GetWindow(error, GW_OWNER), dlg_);
+      EXPECT_TRUE(ShowsIcon(error, IDI_EXCLAMATION));
+      PostMessageW(error, WM_COMMAND, IDOK, 0);
+      ASSERT_TRUE(Within(5000, [&] { return !IsWindow(error); }));
+    }
+    SendMessageW(dlg_, WM_NULL, 0, 0);
+    EXPECT_EQ(IsWindowEnabled(Item(IDC_APPLY)) != FALSE, pick.taken) << pick.module;
+  }
+  EXPECT_NE(TextOf(Item(IDC_SLAVE_FILE)).find(L"rec_slave.dll"), std::wstring::npos);
+
+  slave_->Clear();
+  Click(IDC_SLAVE_CONFIGURE);
+  Click(IDC_SLAVE_ABOUT);
+  EXPECT_EQ(slave_->calls, (std::vector<std::string>{"Config", "About"}));
 }
 
 // The centre-weight picture: at 40 % the C box is grey 153 and the arrows 102.

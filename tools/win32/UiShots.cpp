@@ -14,9 +14,13 @@
 #include <vector>
 
 #include "host/OutputModule.h"
+#include "tests/support/WindowDriver.h"
 #include "ui/win32/Resource.h"
 
 namespace {
+
+using sn::test::Choose;
+using sn::test::SelectTab;
 
 std::wstring Beside(const wchar_t* name) {
   wchar_t path[MAX_PATH] = {};
@@ -80,36 +84,6 @@ bool CaptureWindow(HWND w, const std::wstring& file) {
   return Capture(r, file);
 }
 
-HWND Item(HWND top, int id) {
-  struct Search {
-    int id;
-    HWND found;
-  } s{id, nullptr};
-  EnumChildWindows(
-      top,
-      [](HWND w, LPARAM p) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(p);
-        if (GetDlgCtrlID(w) != s->id) return TRUE;
-        s->found = w;
-        return FALSE;
-      },
-      reinterpret_cast<LPARAM>(&s));
-  return s.found;
-}
-
-void SelectTab(HWND dlg, int index) {
-  HWND tabs = Item(dlg, IDC_TABS);
-  SendMessageW(tabs, TCM_SETCURSEL, index, 0);
-  NMHDR n{tabs, IDC_TABS, static_cast<UINT>(TCN_SELCHANGE)};
-  SendMessageW(dlg, WM_NOTIFY, IDC_TABS, reinterpret_cast<LPARAM>(&n));
-}
-
-void Choose(HWND dlg, int id, int index) {
-  HWND list = Item(dlg, id);
-  SendMessageW(list, CB_SETCURSEL, index, 0);
-  SendMessageW(GetParent(list), WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
-}
-
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -132,7 +106,8 @@ int wmain(int argc, wchar_t** argv) {
   }
 
   HMODULE module = LoadLibraryW(Beside(L"out_sonavel.dll").c_str());
-  auto get = module ? reinterpret_cast<GetOutModuleFn>(GetProcAddress(module, "winampGetOutModule")) : nullptr;
+  auto get = module ? reinterpret_cast<GetOutModuleFn>(reinterpret_cast<void*>(GetProcAddress(module, "winampGetOutModule")))
+                    : nullptr;
   if (!get) {
     std::fputs("out_sonavel.dll cannot be loaded\n", stderr);
     return 1;
@@ -150,7 +125,7 @@ int wmain(int argc, wchar_t** argv) {
   const wchar_t* names[] = {L"main", L"surround", L"headphones", L"room", L"system", L"about"};
   for (int i = 0; i < 6; ++i) {
     SelectTab(dlg, i);
-    if (i == 1) SendMessageW(Item(dlg, IDC_CENTRE_WEIGHT + 1), UDM_SETPOS32, 0, 40);
+    if (i == 1) sn::test::SetNumber(dlg, IDC_CENTRE_WEIGHT, 40);
     ok = CaptureWindow(dlg, out + L"win32-tab-" + std::to_wstring(i + 1) + L"-" + names[i] + L".bmp") && ok;
   }
 
