@@ -262,7 +262,7 @@ INT_PTR CALLBACK Win32ConfigView::PageProc(HWND w, UINT msg, WPARAM wp, LPARAM l
     return FALSE;
   }
   auto* self = reinterpret_cast<Win32ConfigView*>(GetWindowLongPtrW(w, GWLP_USERDATA));
-  return self ? self->OnPage(w, msg, wp, lp) : FALSE;
+  return self ? self->OnPage(msg, wp, lp) : FALSE;
 }
 
 INT_PTR Win32ConfigView::OnMain(UINT msg, WPARAM wp, LPARAM lp) {
@@ -308,7 +308,7 @@ INT_PTR Win32ConfigView::OnMain(UINT msg, WPARAM wp, LPARAM lp) {
   }
 }
 
-INT_PTR Win32ConfigView::OnPage(HWND page, UINT msg, WPARAM wp, LPARAM lp) {
+INT_PTR Win32ConfigView::OnPage(UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
     case WM_COMMAND:
       OnCommand(LOWORD(wp), HIWORD(wp), reinterpret_cast<HWND>(lp));
@@ -352,7 +352,6 @@ INT_PTR Win32ConfigView::OnPage(HWND page, UINT msg, WPARAM wp, LPARAM lp) {
       }
     }
     default:
-      (void)page;
       return FALSE;
   }
 }

@@ -70,7 +70,7 @@ class Win32ConfigView final : public ConfigView {
   static INT_PTR CALLBACK MainProc(HWND w, UINT msg, WPARAM wp, LPARAM lp);
   static INT_PTR CALLBACK PageProc(HWND w, UINT msg, WPARAM wp, LPARAM lp);
   INT_PTR OnMain(UINT msg, WPARAM wp, LPARAM lp);
-  INT_PTR OnPage(HWND page, UINT msg, WPARAM wp, LPARAM lp);
+  INT_PTR OnPage(UINT msg, WPARAM wp, LPARAM lp);
   void OnCommand(int id, int code, HWND from);
   void Emit(const std::function<void(ConfigViewEvents&)>& f);
   void Build();
