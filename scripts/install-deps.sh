@@ -2,10 +2,9 @@
 # Installs the Debian packages the build, the tests and the tools need: Qt 6
 # Widgets and xcb for the settings window; Xvfb, trayer (a notification area)
 # and ImageMagick for its tests and screenshots; the mingw-w64 cross compilers
-# and Wine with its fonts for the Windows builds and their tests. It also
-# enables the source entries (deb-src) of the configured Debian archive: the
-# Windows tests build KISS FFT, their reference transform, from Debian's source
-# package of it.
+# and Wine for the Windows builds and their tests. It also enables the source
+# entries (deb-src) of the configured Debian archive: the Windows tests build
+# KISS FFT, their reference transform, from Debian's source package of it.
 set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
@@ -14,10 +13,9 @@ packages=(
   clang libclang-rt-14-dev
   qt6-base-dev qt6-qpa-plugins libxcb1-dev
   xvfb xauth trayer imagemagick fonts-dejavu-core
-  # The Windows builds: mingw-w64 cross compilers, and Wine for the tests
-  # (its fonts draw the window frames of the Windows settings window).
+  # The Windows builds: mingw-w64 cross compilers, and Wine for the tests.
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
-  wine64 wine fonts-wine
+  wine64 wine
 )
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
