@@ -302,8 +302,12 @@ INT_PTR Win32ConfigView::OnMain(UINT msg, WPARAM wp, LPARAM lp) {
       }
       return TRUE;
     default:
-      // The notification area was made anew (the shell restarted): the icon is put back.
-      if (msg == taskbarCreated_ && taskbarCreated_ && iconShown_) iconShown_ = NotifyIcon(NIM_ADD, NIF_ICON | NIF_TIP | NIF_MESSAGE);
+      // The notification area was made anew (the shell started or restarted):
+      // the icon, gone with the old one or never added, is put there.
+      if (msg == taskbarCreated_ && taskbarCreated_ && iconWanted_) {
+        iconShown_ = false;
+        SetIconVisible(true);
+      }
       return FALSE;
   }
 }
@@ -571,6 +575,7 @@ bool Win32ConfigView::NotifyIcon(DWORD action, UINT flags) {
 }
 
 void Win32ConfigView::SetIconVisible(bool visible) {
+  iconWanted_ = visible;
   if (visible == iconShown_ || !dlg_) return;
   if (visible) iconShown_ = NotifyIcon(NIM_ADD, NIF_ICON | NIF_TIP | NIF_MESSAGE);
   else {

@@ -92,7 +92,8 @@ class Win32ConfigView final : public ConfigView {
   std::function<void()> poll_;
   int quiet_ = 0;  // > 0 while the view sets its own controls
   int iconMode_ = 0;
-  bool iconShown_ = false;
+  bool iconWanted_ = false;  // as the behaviour last asked
+  bool iconShown_ = false;   // added to the notification area
   std::wstring iconText_;
   std::wstring statusText_, statusTip_;
   int boxGrey_ = 0, arrowGrey_ = 255;
