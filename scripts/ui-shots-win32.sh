@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Renders each tab of the Windows settings window, the about box and a screen
-# with the notification icon and its balloon to PNG files under
+# with the notification icon in Wine's taskbar to PNG files under
 # build/ui-shots-win32/, through the x86-64 module under Wine on a virtual
 # display (the win64 build; the shipped x86 module carries the same window).
+# The screen's stream asks for a balloon, which Wine's taskbar does not draw.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh

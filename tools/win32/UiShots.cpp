@@ -1,5 +1,5 @@
-// Renders the Windows settings window, each of its tabs, the notification icon
-// with a balloon, and the About box to BMP files, as the player shows them:
+// Renders the Windows settings window, each of its tabs, a screen with the
+// notification icon, and the About box to BMP files, as the player shows them:
 // through the module's exported record, with the recording test slave beside
 // it. Run under Wine on a virtual display by scripts/ui-shots-win32.sh, which
 // turns the files into PNG.
@@ -130,13 +130,13 @@ int wmain(int argc, wchar_t** argv) {
   }
 
   // Headphones with a 96 kHz stream: the status says why nothing is rendered,
-  // and the icon shows its balloon.
+  // and a balloon is asked for (a notification area that draws balloons shows it).
   SelectTab(dlg, 0);
   Choose(dlg, IDC_MODE, 3);
   if (rec->Open(96000, 2, 16, 2000, 500) >= 0) {
     Sleep(1500);
     RECT screen = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
-    ok = Capture(screen, out + L"win32-screen-icon-balloon.bmp") && ok;
+    ok = Capture(screen, out + L"win32-screen-icon.bmp") && ok;
     rec->Close();
   } else {
     ok = false;

@@ -91,6 +91,18 @@ const ControlInfo* InfoOfId(int id) {
 
 constexpr const wchar_t* kTabNames[kTabCount] = {L"Main", L"Surround", L"Headphones", L"Room", L"System", L"About"};
 
+// Mutes the view's notifications while it sets its own controls.
+class Quiet {
+ public:
+  explicit Quiet(int& depth) : depth_(depth) { ++depth_; }
+  ~Quiet() { --depth_; }
+  Quiet(const Quiet&) = delete;
+  Quiet& operator=(const Quiet&) = delete;
+
+ private:
+  int& depth_;
+};
+
 const wchar_t* W(const char16_t* s) { return reinterpret_cast<const wchar_t*>(s); }
 std::wstring W(const std::u16string& s) { return std::wstring(s.begin(), s.end()); }
 
@@ -157,16 +169,15 @@ Win32ConfigView::~Win32ConfigView() {
   if (iconShown_) NotifyIcon(NIM_DELETE, 0);
   if (dlg_) {
     KillTimer(dlg_, kStatusTimer);
-    DestroyWindow(dlg_);
+    DestroyWindow(dlg_);  // with its pages and the tool tip it owns
   }
-  if (tip_) DestroyWindow(tip_);
   if (boxBrush_) DeleteObject(boxBrush_);
   if (bigIcon_) DestroyIcon(bigIcon_);
   if (smallIcon_) DestroyIcon(smallIcon_);
 }
 
 void Win32ConfigView::Build() {
-  ++quiet_;
+  const Quiet quiet(quiet_);
   bigIcon_ = static_cast<HICON>(LoadImageW(module_, MAKEINTRESOURCEW(IDI_SONAVEL), IMAGE_ICON,
                                            GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
   smallIcon_ = static_cast<HICON>(LoadImageW(module_, MAKEINTRESOURCEW(IDI_SONAVEL), IMAGE_ICON,
@@ -229,7 +240,6 @@ void Win32ConfigView::Build() {
   }
 
   ShowPage(kTabMain);
-  --quiet_;
 }
 
 void Win32ConfigView::ShowPage(int index) {
@@ -413,9 +423,8 @@ void Win32ConfigView::OnCommand(int id, int code, HWND from) {
         }
       } else if (code == EN_KILLFOCUS) {
         // Text that is no number of the box's range gives way to the last one.
-        ++quiet_;
+        const Quiet quiet(quiet_);
         SendMessageW(GetDlgItem(GetParent(from), id + 1), UDM_SETPOS32, 0, shown);
-        --quiet_;
       }
       return;
     }
@@ -435,7 +444,7 @@ void Win32ConfigView::SetValue(Ctl c, int32_t value) {
   }
   HWND w = Control(c);
   if (!w) return;
-  ++quiet_;
+  const Quiet quiet(quiet_);
   switch (info->kind) {
     case Kind::Number:
       numbers_[static_cast<size_t>(c)] = value;
@@ -453,14 +462,12 @@ void Win32ConfigView::SetValue(Ctl c, int32_t value) {
     default:
       break;
   }
-  --quiet_;
 }
 
 void Win32ConfigView::SetText(Ctl c, const std::u16string& text) {
   if (HWND w = Control(c)) {
-    ++quiet_;
+    const Quiet quiet(quiet_);
     SetWindowTextW(w, W(text).c_str());
-    --quiet_;
   }
 }
 
